@@ -1,0 +1,80 @@
+// The device manager of the hosted target, working like the target's: at boot
+// it loads a stream driver for each key under Drivers\BuiltIn, exposes each
+// instance under a stream name such as "Q621:", and routes opens, device
+// control requests and closes to the driver's prefixed entry points.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "qio/platform/api.h"
+#include "qio/platform/kernel.h"
+
+namespace qio::platform {
+
+struct ActiveDevice {
+  std::string name;        // stream name, e.g. "Q621:"
+  std::string activeKey;   // e.g. "Drivers\Active\01"
+  std::string builtInKey;  // e.g. "Drivers\BuiltIn\ZQS5162S0"
+  std::string module;      // file that was loaded, e.g. ".../libZqs5162s.so"
+};
+
+// Directory in which driver modules are resolved ("Zqs5162s.dll" finds
+// lib<name>.so there, without regard to case). Defaults to the directory of
+// the platform library itself.
+QIO_PLATFORM_API void SetModuleDirectory(std::string directory);
+QIO_PLATFORM_API std::string ModuleDirectory();
+
+// Resolves a target module name to a file in the module directory, or "".
+QIO_PLATFORM_API std::string ResolveModule(std::string_view targetName);
+
+// Loads every built-in driver (ascending "Order", then key name). For each:
+// reads "Dll", "Prefix" and an optional "Index"; creates Drivers\Active\NN
+// with "Name" (prefix + index + ":", the first free index from 1 when none is
+// given) and "Key"; loads the module; resolves its entry points; calls
+// XXX_Init with the active key's path. A missing module, a missing entry point
+// or a failed Init removes the active key and unloads the module. Each load
+// and each failure is appended to *messages (may be null). Returns the number
+// of drivers loaded.
+QIO_PLATFORM_API std::size_t DeviceManagerStart(std::vector<std::string>* messages);
+
+// Calls XXX_Deinit for each loaded device and unloads its module. Stream
+// handles still open are closed first (XXX_Close).
+QIO_PLATFORM_API void DeviceManagerStop();
+
+QIO_PLATFORM_API std::vector<ActiveDevice> ListActiveDevices();
+
+// Opens a stream device by name (case-insensitive): calls XXX_Open and
+// returns a stream handle, or kNullHandle with the last error
+// kErrorFileNotFound (no such device) or the driver's error (open refused).
+// CloseHandle on the stream handle calls XXX_Close.
+QIO_PLATFORM_API Handle CreateFile(std::string_view deviceName, std::uint32_t access, std::uint32_t share);
+
+// Sends a device-control request to the driver's XXX_IOControl on the
+// caller's thread and returns its result; the driver's last error stays the
+// thread's last error. A bad handle: false, kErrorInvalidHandle.
+QIO_PLATFORM_API bool DeviceIoControl(Handle stream, std::uint32_t code, const void* inBuffer,
+                                      std::uint32_t inLength, void* outBuffer, std::uint32_t outLength,
+                                      std::uint32_t* bytesReturned);
+
+// Read, Write and Seek on a stream handle, routed to XXX_Read, XXX_Write and
+// XXX_Seek when the driver has them.
+QIO_PLATFORM_API std::uint32_t ReadFile(Handle stream, void* buffer, std::uint32_t count);
+QIO_PLATFORM_API std::uint32_t WriteFile(Handle stream, const void* buffer, std::uint32_t count);
+QIO_PLATFORM_API std::uint32_t SetFilePointer(Handle stream, std::int32_t amount, std::uint32_t method);
+
+// ---- the hosted system as a whole ---------------------------------------
+
+// Whether a hosted target is running in this process (set by the target).
+QIO_PLATFORM_API bool SystemBooted();
+QIO_PLATFORM_API void SetSystemBooted(bool booted);
+
+// Boots the default hosted target when none is running, by loading the target
+// module (libqio5162target.so from the module directory) on demand, so that an
+// application written only against the library works out of the box. Returns
+// true when a target is running afterwards.
+QIO_PLATFORM_API bool EnsureSystemBooted();
+
+}  // namespace qio::platform

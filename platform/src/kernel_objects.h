@@ -1,0 +1,77 @@
+// Waitable kernel objects (events and threads) and the waiters that block on
+// them. Internal to the platform library.
+//
+// The state of every waitable object is guarded by one mutex, WaitMutex().
+// A thread that has to block builds a Waiter on its stack and registers it on
+// each object it waits for. Signalling an object wakes only the waiters
+// registered on it, each through its own condition variable, and hands the
+// signal over directly:
+//   - an auto-reset event with waiters is given to the one that has waited
+//     longest and stays unsignalled (exactly one waiter is released; its wait
+//     reports the index under which it registered that event);
+//   - a manual-reset event or an ended thread stays signalled and releases
+//     every waiter.
+// A waiter that has been granted an object is unregistered from all others
+// at once, so one signal is never consumed twice and a wait-any never takes
+// two objects.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <vector>
+
+#include "handle_table.h"
+
+namespace qio::platform::detail {
+
+std::mutex& WaitMutex();
+
+class Waitable;
+
+struct Waiter {
+  static constexpr unsigned kNotGranted = ~0u;
+
+  std::condition_variable wake;
+  std::array<Waitable*, kMaximumWaitObjects> objects{};
+  std::size_t count = 0;
+  unsigned granted = kNotGranted;  // index of the object that released it
+};
+
+class Waitable : public KernelObject {
+ public:
+  Waitable(ObjectKind kind, bool autoReset, bool signalled)
+      : KernelObject(kind), autoReset_(autoReset), signalled_(signalled) {}
+
+  // Everything below requires WaitMutex() to be held.
+  bool SignalledLocked() const { return signalled_; }
+  // Takes the signal on behalf of a wait that reports this object.
+  void ConsumeLocked() {
+    if (autoReset_) signalled_ = false;
+  }
+  void ResetLocked() { signalled_ = false; }
+  void SignalLocked();
+  void AddWaiterLocked(Waiter* waiter, unsigned index) { waiters_.push_back({waiter, index}); }
+  void RemoveWaiterLocked(const Waiter* waiter);
+  std::size_t WaiterCountLocked() const { return waiters_.size(); }
+
+ private:
+  struct Registration {
+    Waiter* waiter;
+    unsigned index;
+  };
+
+  const bool autoReset_;
+  bool signalled_;
+  std::vector<Registration> waiters_;  // oldest first
+};
+
+// Unregisters the waiter from every object it waits on.
+void UnregisterWaiterLocked(Waiter& waiter);
+
+// Sets an event for a caller that must not have its last error changed (the
+// interrupt controller, on a device's thread). False for a bad handle.
+bool SignalEventQuietly(Handle event);
+
+}  // namespace qio::platform::detail

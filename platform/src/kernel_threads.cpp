@@ -1,0 +1,220 @@
+// Threads of the hosted target, and the process services that go with them.
+//
+// Each CreateThread runs on a std::thread. Its kernel object is shared by the
+// handle table, the running thread and the list of started threads, so
+// closing the handle of a running thread is harmless: the thread runs on and
+// its object lives until it has ended and been joined.
+//
+// Priorities are numbers 0 (highest) to 255 (lowest) that are stored, not
+// given to the host scheduler. The pseudo handle kCurrentThread reaches the
+// calling thread's priority, also on threads this library did not start.
+//
+// Ended threads are joined by JoinAllThreads and, in passing, by the next
+// CreateThread. The list is never destroyed, so a std::thread that is still
+// running when the process exits is never destroyed joinable.
+
+#include <unistd.h>
+
+#include <list>
+#include <thread>
+
+#include "kernel_objects.h"
+#include "qio/platform/clock.h"
+#include "qio/platform/errors.h"
+
+namespace qio::platform {
+namespace {
+
+constexpr int kLowestPriority = 255;
+
+class ThreadObject final : public detail::Waitable {
+ public:
+  static constexpr detail::ObjectKind kKind = detail::ObjectKind::Thread;
+
+  ThreadObject() : Waitable(kKind, false, false) {}
+
+  std::atomic<std::uint32_t> exitCode{kStillActive};
+  std::atomic<int> priority{kThreadPriorityNormal};
+  // Guarded by the list's mutex.
+  std::thread worker;
+  bool finished = false;
+};
+
+struct ThreadList {
+  std::mutex mutex;
+  std::condition_variable ended;
+  std::list<std::shared_ptr<ThreadObject>> started;
+  std::size_t running = 0;
+};
+
+ThreadList& Threads() {
+  static ThreadList* list = new ThreadList;  // never destroyed, see above
+  return *list;
+}
+
+// The calling thread's own object when this library started it.
+thread_local ThreadObject* tSelf = nullptr;
+// Priority of a thread this library did not start.
+thread_local int tForeignPriority = kThreadPriorityNormal;
+
+// Moves the ended threads out of the list; the caller joins them outside
+// the lock.
+std::vector<std::thread> TakeEndedLocked(ThreadList& list) {
+  std::vector<std::thread> ended;
+  for (auto it = list.started.begin(); it != list.started.end();) {
+    if ((*it)->finished) {
+      ended.push_back(std::move((*it)->worker));
+      it = list.started.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return ended;
+}
+
+void JoinEach(std::vector<std::thread>& threads) {
+  for (std::thread& t : threads) {
+    if (t.joinable()) t.join();
+  }
+}
+
+void RunThread(const std::shared_ptr<ThreadObject>& self, ThreadProc proc, void* argument) {
+  tSelf = self.get();
+  const std::uint32_t exitCode = proc(argument);
+  self->exitCode.store(exitCode);
+  tSelf = nullptr;
+  ThreadList& list = Threads();
+  {
+    std::scoped_lock lock(list.mutex);
+    self->finished = true;
+    --list.running;
+  }
+  list.ended.notify_all();
+  std::scoped_lock lock(detail::WaitMutex());
+  self->SignalLocked();
+}
+
+std::shared_ptr<ThreadObject> LookupThread(Handle thread) {
+  return detail::LookupHandleAs<ThreadObject>(thread);
+}
+
+}  // namespace
+
+Handle CreateThread(ThreadProc proc, void* argument) {
+  if (proc == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return kNullHandle;
+  }
+  auto object = std::make_shared<ThreadObject>();
+  const Handle handle = detail::InsertHandle(object);
+  if (handle == kNullHandle) return kNullHandle;
+
+  ThreadList& list = Threads();
+  std::vector<std::thread> ended;
+  {
+    std::scoped_lock lock(list.mutex);
+    ended = TakeEndedLocked(list);
+    try {
+      // The new thread cannot finish before it is listed: its last step
+      // takes this lock.
+      object->worker = std::thread(RunThread, object, proc, argument);
+    } catch (const std::system_error&) {
+      detail::RemoveHandle(handle);
+      SetLastError(kErrorNotEnoughMemory);
+      JoinEach(ended);
+      return kNullHandle;
+    }
+    list.started.push_back(object);
+    ++list.running;
+  }
+  JoinEach(ended);
+  return handle;
+}
+
+bool GetExitCodeThread(Handle thread, std::uint32_t* exitCode) {
+  if (exitCode == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  if (thread == kCurrentThread) {
+    *exitCode = kStillActive;
+    return true;
+  }
+  const std::shared_ptr<ThreadObject> object = LookupThread(thread);
+  if (!object) {
+    SetLastError(kErrorInvalidHandle);
+    return false;
+  }
+  *exitCode = object->exitCode.load();
+  return true;
+}
+
+bool SetThreadPriority(Handle thread, int priority) {
+  if (thread == kCurrentThread) {
+    if (priority < 0 || priority > kLowestPriority) {
+      SetLastError(kErrorInvalidParameter);
+      return false;
+    }
+    if (tSelf) {
+      tSelf->priority.store(priority);
+    } else {
+      tForeignPriority = priority;
+    }
+    return true;
+  }
+  const std::shared_ptr<ThreadObject> object = LookupThread(thread);
+  if (!object) {
+    SetLastError(kErrorInvalidHandle);
+    return false;
+  }
+  if (priority < 0 || priority > kLowestPriority) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  object->priority.store(priority);
+  return true;
+}
+
+int GetThreadPriority(Handle thread) {
+  if (thread == kCurrentThread) return tSelf ? tSelf->priority.load() : tForeignPriority;
+  const std::shared_ptr<ThreadObject> object = LookupThread(thread);
+  if (!object) {
+    SetLastError(kErrorInvalidHandle);
+    return -1;
+  }
+  return object->priority.load();
+}
+
+Handle GetCurrentThread() { return kCurrentThread; }
+
+std::size_t JoinAllThreads(std::uint32_t milliseconds) {
+  const std::uint64_t deadline =
+      milliseconds == kInfinite ? ~std::uint64_t{0} : NowNs() + std::uint64_t{milliseconds} * 1'000'000u;
+  ThreadList& list = Threads();
+  std::vector<std::thread> ended;
+  std::size_t stillRunning;
+  {
+    std::unique_lock lock(list.mutex);
+    // A platform thread that calls this cannot wait for its own end.
+    const std::size_t self = tSelf ? 1 : 0;
+    while (list.running > self) {
+      if (!WaitUntil(list.ended, lock, deadline) && list.running > self) break;
+    }
+    ended = TakeEndedLocked(list);
+    stillRunning = list.running;
+  }
+  JoinEach(ended);
+  return stillRunning;
+}
+
+std::size_t LiveThreadCount() {
+  ThreadList& list = Threads();
+  std::scoped_lock lock(list.mutex);
+  return list.running;
+}
+
+std::uint32_t GetCurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+bool DisableThreadLibraryCalls(void* /*module*/) { return true; }
+
+}  // namespace qio::platform
