@@ -57,7 +57,7 @@ class HandleTable {
     std::shared_ptr<KernelObject> object;
     {
       std::unique_lock lock(mutex_);
-      Slot* slot = const_cast<Slot*>(FindLocked(handle));
+      Slot* slot = FindLocked(handle);
       if (!slot) return nullptr;
       object = std::move(slot->object);
       slot->object.reset();
@@ -88,15 +88,21 @@ class HandleTable {
   }
 
  private:
-  const Slot* FindLocked(Handle handle) const {
+  const Slot* FindLocked(Handle handle) const { return FindIn(slots_, handle); }
+  Slot* FindLocked(Handle handle) { return FindIn(slots_, handle); }
+
+  // The slot of a live handle: right kind tag, slot in use by an object of
+  // that kind, same generation.
+  template <class Slots>
+  static auto FindIn(Slots& slots, Handle handle) -> decltype(&slots[0]) {
     const std::uint32_t kind = handle >> kKindShift;
     if (kind < static_cast<std::uint32_t>(ObjectKind::Event) ||
         kind > static_cast<std::uint32_t>(ObjectKind::Stream)) {
       return nullptr;
     }
     const std::size_t index = handle & kSlotMask;
-    if (index >= slots_.size()) return nullptr;
-    const Slot& slot = slots_[index];
+    if (index >= slots.size()) return nullptr;
+    auto& slot = slots[index];
     if (!slot.object || slot.generation != ((handle >> kGenerationShift) & kGenerationMask) ||
         static_cast<std::uint32_t>(slot.object->Kind()) != kind) {
       return nullptr;

@@ -10,8 +10,9 @@
 // calling thread's priority, also on threads this library did not start.
 //
 // Ended threads are joined by JoinAllThreads and, in passing, by the next
-// CreateThread. The list is never destroyed, so a std::thread that is still
-// running when the process exits is never destroyed joinable.
+// CreateThread, and at process exit. The list itself is never destroyed, so a
+// thread that is still running when the process exits is detached rather
+// than destroyed joinable, and still finds every platform object in place.
 
 #include <unistd.h>
 
@@ -94,6 +95,26 @@ void RunThread(const std::shared_ptr<ThreadObject>& self, ThreadProc proc, void*
   self->SignalLocked();
 }
 
+// At process exit: joins the threads that have ended and lets the ones still
+// running go on detached, so that no std::thread is left unjoined.
+struct ExitReaper {
+  ~ExitReaper() {
+    ThreadList& list = Threads();
+    std::vector<std::thread> ended;
+    {
+      std::scoped_lock lock(list.mutex);
+      ended = TakeEndedLocked(list);
+      for (const auto& object : list.started) {
+        if (object->worker.joinable() && object->worker.get_id() != std::this_thread::get_id()) {
+          object->worker.detach();
+        }
+      }
+    }
+    JoinEach(ended);
+  }
+};
+const ExitReaper gExitReaper;
+
 std::shared_ptr<ThreadObject> LookupThread(Handle thread) {
   return detail::LookupHandleAs<ThreadObject>(thread);
 }
@@ -118,7 +139,7 @@ Handle CreateThread(ThreadProc proc, void* argument) {
       // The new thread cannot finish before it is listed: its last step
       // takes this lock.
       object->worker = std::thread(RunThread, object, proc, argument);
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {  // no thread to be had
       detail::RemoveHandle(handle);
       SetLastError(kErrorNotEnoughMemory);
       JoinEach(ended);

@@ -5,7 +5,8 @@
 // A handle closed while another thread waits on it does not end that wait:
 // the waiter holds its own reference to the object and keeps waiting until
 // the object is signalled (through another handle of the same named event, or
-// by a thread's end) or the time-out expires.
+// by a thread's end) or the time-out expires. A list may name one object more
+// than once; its lowest index is the one reported.
 
 #include <algorithm>
 #include <limits>

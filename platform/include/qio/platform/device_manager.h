@@ -38,18 +38,33 @@ QIO_PLATFORM_API std::string ResolveModule(std::string_view targetName);
 // or a failed Init removes the active key and unloads the module. Each load
 // and each failure is appended to *messages (may be null). Returns the number
 // of drivers loaded.
+// A key without "Order" loads after every key that has one. The prefix is
+// three letters or digits; the index is one digit (an automatic index runs
+// 1 to 9, then 0), as in the target's device names.
 QIO_PLATFORM_API std::size_t DeviceManagerStart(std::vector<std::string>* messages);
 
 // Calls XXX_Deinit for each loaded device and unloads its module. Stream
 // handles still open are closed first (XXX_Close).
 QIO_PLATFORM_API void DeviceManagerStop();
+// The same, reporting to *messages (may be null). A device whose streams are
+// still in a driver call after a grace period is neither deinitialised nor
+// unloaded (its code may still be running); returns the number of such.
+QIO_PLATFORM_API std::size_t DeviceManagerStop(std::vector<std::string>* messages);
+
+// System suspend and resume: XXX_PowerDown for each loaded device that has
+// it (last loaded first), XXX_PowerUp in load order.
+QIO_PLATFORM_API void DeviceManagerPowerDown();
+QIO_PLATFORM_API void DeviceManagerPowerUp();
 
 QIO_PLATFORM_API std::vector<ActiveDevice> ListActiveDevices();
 
 // Opens a stream device by name (case-insensitive): calls XXX_Open and
 // returns a stream handle, or kNullHandle with the last error
-// kErrorFileNotFound (no such device) or the driver's error (open refused).
-// CloseHandle on the stream handle calls XXX_Close.
+// kErrorFileNotFound (no such device) or the driver's error (open refused;
+// kErrorAccessDenied when it set none). CloseHandle on the stream handle
+// calls XXX_Close; when a request on the stream is still running in the
+// driver on another thread, the handle is closed at once and XXX_Close runs
+// as soon as that request has returned.
 QIO_PLATFORM_API Handle CreateFile(std::string_view deviceName, std::uint32_t access, std::uint32_t share);
 
 // Sends a device-control request to the driver's XXX_IOControl on the
@@ -58,9 +73,20 @@ QIO_PLATFORM_API Handle CreateFile(std::string_view deviceName, std::uint32_t ac
 QIO_PLATFORM_API bool DeviceIoControl(Handle stream, std::uint32_t code, const void* inBuffer,
                                       std::uint32_t inLength, void* outBuffer, std::uint32_t outLength,
                                       std::uint32_t* bytesReturned);
+// As DeviceIoControl, handing back the driver's result unchanged (a driver
+// may return a status code of its own instead of TRUE); 0 for a bad handle.
+QIO_PLATFORM_API int DeviceIoControlResult(Handle stream, std::uint32_t code, const void* inBuffer,
+                                           std::uint32_t inLength, void* outBuffer, std::uint32_t outLength,
+                                           std::uint32_t* bytesReturned);
+// Whether the handle is an open stream handle.
+QIO_PLATFORM_API bool IsStreamHandle(Handle handle);
 
 // Read, Write and Seek on a stream handle, routed to XXX_Read, XXX_Write and
-// XXX_Seek when the driver has them.
+// XXX_Seek when the driver has them. They return the driver's result, or
+// kStreamError with the last error kErrorInvalidHandle (bad handle),
+// kErrorNotSupported (no such entry) or kErrorInvalidParameter (a null buffer
+// with a nonzero count).
+inline constexpr std::uint32_t kStreamError = 0xFFFFFFFFu;
 QIO_PLATFORM_API std::uint32_t ReadFile(Handle stream, void* buffer, std::uint32_t count);
 QIO_PLATFORM_API std::uint32_t WriteFile(Handle stream, const void* buffer, std::uint32_t count);
 QIO_PLATFORM_API std::uint32_t SetFilePointer(Handle stream, std::int32_t amount, std::uint32_t method);

@@ -36,7 +36,8 @@ inline constexpr int kThreadPriorityNormal = 251;
 // ---- handles -------------------------------------------------------------
 
 // Closes an event, thread or stream handle (a stream handle's close runs the
-// driver's close entry). Registry keys are closed with RegCloseKey.
+// driver's close entry). Registry keys are closed with RegCloseKey. Closing
+// the pseudo handle kCurrentThread succeeds and does nothing.
 QIO_PLATFORM_API bool CloseHandle(Handle handle);
 
 // Number of live entries in the handle table (for leak checks).
@@ -47,6 +48,9 @@ QIO_PLATFORM_API std::size_t OpenHandleCount();
 // Creates an event, or opens the existing one of that name (then the last
 // error is kErrorAlreadyExists and the flags are ignored; otherwise it is 0).
 // An empty name creates an unnamed event. Returns kNullHandle on failure.
+// Names are case-sensitive, as on the target, and at most 260 characters
+// (longer: kErrorInvalidParameter). A named event lives while any handle to
+// it is open; closing the last one removes the name.
 QIO_PLATFORM_API Handle CreateEvent(bool manualReset, bool initialState, std::string_view name = {});
 // Opens an existing named event; kNullHandle with kErrorFileNotFound if none.
 QIO_PLATFORM_API Handle OpenEvent(std::string_view name);
@@ -62,7 +66,12 @@ QIO_PLATFORM_API std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t 
 // Waits until any of 1 to 64 objects is signalled: returns kWaitObject0 + i,
 // i being the lowest signalled index; only that object is consumed (when it is
 // an auto-reset event). kWaitTimeout on time-out; kWaitFailed for an empty or
-// oversized list or a bad handle.
+// oversized list (kErrorInvalidParameter) or a bad handle (kErrorInvalidHandle;
+// the pseudo handle kCurrentThread cannot be waited on). An auto-reset event
+// set while threads wait on it releases exactly one of them, the longest
+// waiting; a manual-reset event releases all. Closing a handle that another
+// thread waits on does not end that wait: it goes on until the object is
+// signalled (through another handle) or the time-out expires.
 QIO_PLATFORM_API std::uint32_t WaitForMultipleObjects(std::span<const Handle> handles,
                                                       std::uint32_t milliseconds);
 
@@ -80,7 +89,9 @@ QIO_PLATFORM_API int GetThreadPriority(Handle thread);
 QIO_PLATFORM_API Handle GetCurrentThread();
 
 // Waits for every thread started by CreateThread to end, up to `milliseconds`
-// in all, and joins them. Returns the number still running afterwards.
+// in all, and joins them. Returns the number still running afterwards (a
+// platform thread that calls this does not wait for itself and counts itself).
+// Closing the handle of a running thread is harmless: it runs on.
 QIO_PLATFORM_API std::size_t JoinAllThreads(std::uint32_t milliseconds);
 QIO_PLATFORM_API std::size_t LiveThreadCount();
 

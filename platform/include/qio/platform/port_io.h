@@ -3,6 +3,8 @@
 // An unmapped port reads all ones and ignores writes, like a floating ISA bus.
 // An access that is not wholly inside one device's range is split into byte
 // accesses. Thread-safe; a device's handlers may be called from any thread.
+// A handler runs under the bus lock: it must not map or unmap ports nor make a
+// port access of its own (raising an interrupt request is fine).
 #pragma once
 
 #include <cstdint>

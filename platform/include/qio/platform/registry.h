@@ -47,8 +47,9 @@ QIO_PLATFORM_API std::uint32_t RegDeleteValue(RegKey key, std::string_view name)
 
 // Enumerates subkeys in creation order. `nameChars` is in/out: the capacity of
 // `name` in characters including the terminator, then the name's length. A
-// name that does not fit gives kErrorMoreData (the caller may go on with the
-// next index); past the last subkey kErrorNoMoreItems.
+// name that does not fit gives kErrorMoreData, leaves the buffer untouched and
+// sets *nameChars to the capacity needed (terminator included); the caller
+// may go on with the next index. Past the last subkey kErrorNoMoreItems.
 QIO_PLATFORM_API std::uint32_t RegEnumKey(RegKey key, std::uint32_t index, char* name,
                                           std::uint32_t* nameChars);
 
