@@ -1,0 +1,238 @@
+// A change reaches the disk whole or not at all: failing writes, flushes and
+// renames are injected through the file layer, and the script on disk must
+// then be exactly the old text (or, after success, exactly the new one).
+#include <cerrno>
+#include <stdexcept>
+#include <vector>
+
+#include "ScriptTestSupport.h"
+#include "config/script/RegScriptFile.h"
+#include "config/templates/TemplateTable.h"
+
+namespace qio::config {
+namespace {
+
+using testing::Header;
+
+// Fails every call of one kind once `countdown` calls of that kind have
+// succeeded: a disk that is full, or gone, from then on.
+class FaultyFiles : public FileLayer {
+ public:
+  enum class Fault { kNone, kWriteError, kShortWrite, kThrow, kSync, kRename, kChangeMode };
+
+  void Arm(Fault fault, int countdown = 0) {
+    fault_ = fault;
+    countdown_ = countdown;
+  }
+  int failures() const { return failures_; }
+
+  ssize_t Write(int fd, const void* data, std::size_t size) override {
+    if (Due(Fault::kWriteError)) return Fail(ENOSPC);
+    if (Due(Fault::kThrow)) {
+      ++failures_;
+      throw std::runtime_error("device gone");
+    }
+    if (size > 1 && Due(Fault::kShortWrite)) {
+      // Half the text lands, then the disk is full.
+      fault_ = Fault::kWriteError;
+      return FileLayer::Write(fd, data, size / 2);
+    }
+    return FileLayer::Write(fd, data, size);
+  }
+  // The flush is counted, not made: these tests look at what the calls leave
+  // on disk, and a real flush per change would only make them slow.
+  int Sync(int) override { return Due(Fault::kSync) ? Fail(EIO) : 0; }
+  int Rename(const char* from, const char* to) override {
+    return Due(Fault::kRename) ? Fail(EXDEV) : FileLayer::Rename(from, to);
+  }
+  int ChangeMode(int fd, mode_t mode) override {
+    return Due(Fault::kChangeMode) ? Fail(EPERM) : FileLayer::ChangeMode(fd, mode);
+  }
+
+ private:
+  bool Due(Fault kind) {
+    if (fault_ != kind) return false;
+    if (countdown_-- > 0) return false;
+    return true;
+  }
+  int Fail(int error) {
+    ++failures_;
+    errno = error;
+    return -1;
+  }
+
+  Fault fault_ = Fault::kNone;
+  int countdown_ = 0;
+  int failures_ = 0;
+};
+
+using Fault = FaultyFiles::Fault;
+
+class ScriptFaults : public ::testing::TestWithParam<Fault> {
+ protected:
+  const std::string before_ = "; head\r\n" + Header(0) + "\"IoBase\"=dword:100\r\n\"Irq\"=dword:3\r\n" +
+                              Header(1) + "\"IoBase\"=dword:140\r\n";
+  testing::ScriptTree tree_;
+  FaultyFiles files_;
+};
+
+TEST_P(ScriptFaults, FailedChangeLeavesScriptIntactAndEditorUsable) {
+  tree_.Write(before_);
+  RegScriptFile script(files_);
+  ASSERT_EQ(script.Open(tree_.script().c_str()), 0);
+  std::uint32_t irq = 5;
+
+  files_.Arm(GetParam());
+  EXPECT_NE(script.WriteValue(0, "Irq", kTypeDword, &irq, 4), 0);
+  EXPECT_EQ(tree_.Read(), before_);
+  files_.Arm(GetParam());
+  EXPECT_NE(script.AppendSection(2), 0);
+  EXPECT_EQ(tree_.Read(), before_);
+  files_.Arm(GetParam());
+  EXPECT_NE(script.RemoveSection(0), 0);
+  EXPECT_EQ(tree_.Read(), before_);
+  EXPECT_EQ(tree_.StrayFiles(), 0);
+  EXPECT_EQ(script.contents(), before_);
+
+  // Once the disk works again the same editor makes the change exactly.
+  files_.Arm(Fault::kNone);
+  ASSERT_EQ(script.WriteValue(0, "Irq", kTypeDword, &irq, 4), 0);
+  EXPECT_EQ(tree_.Read(), "; head\r\n" + Header(0) + "\"IoBase\"=dword:100\r\n\"Irq\"=dword:5\r\n" +
+                              Header(1) + "\"IoBase\"=dword:140\r\n");
+  EXPECT_EQ(tree_.StrayFiles(), 0);
+}
+
+TEST_P(ScriptFaults, WriteValuesKeepsEveryValueWrittenBeforeTheFault) {
+  tree_.Write(before_);
+  RegScriptFile script(files_);
+  ASSERT_EQ(script.Open(tree_.script().c_str()), 0);
+  std::uint32_t base = 0x200;
+  std::uint32_t irq = 9;
+  std::uint32_t len = 0x40;
+  const ValueEntry table[] = {{"IoBase", kTypeDword, 4, &base},
+                              {"Irq", kTypeDword, 4, &irq},
+                              {"IoLen", kTypeDword, 4, &len},
+                              {nullptr, 0, 0, nullptr}};
+  // Each value is one commit with one flush and one rename; writes may be
+  // split, so only the later kinds can be counted exactly.
+  const bool countable = GetParam() == Fault::kSync || GetParam() == Fault::kRename ||
+                         GetParam() == Fault::kChangeMode;
+  files_.Arm(GetParam(), countable ? 1 : 0);
+  EXPECT_EQ(script.WriteValues(0, table), 0);
+  const std::string expected =
+      countable ? "; head\r\n" + Header(0) + "\"IoBase\"=dword:200\r\n\"Irq\"=dword:3\r\n" + Header(1) +
+                      "\"IoBase\"=dword:140\r\n"
+                : before_;
+  EXPECT_EQ(tree_.Read(), expected);
+  EXPECT_EQ(tree_.StrayFiles(), 0);
+}
+
+TEST_P(ScriptFaults, FailedSaveLeavesAScriptThatStillOpensAndLoads) {
+  tree_.Write(before_);
+  TemplateTable table(nullptr, files_);
+  ASSERT_EQ(table.Load(tree_.script()), 0);
+  table.RemoveSlot(1);
+  ASSERT_EQ(table.AllocateSlot(), 1);
+  table.ApplyDefaults(1);
+  files_.Arm(GetParam(), 2);
+  EXPECT_FALSE(table.Save(tree_.script()));
+  EXPECT_GT(files_.failures(), 0);
+  EXPECT_EQ(tree_.StrayFiles(), 0);
+
+  RegScriptFile check;
+  ASSERT_EQ(check.Open(tree_.script().c_str()), 0);
+  TemplateTable reloaded;
+  ASSERT_EQ(reloaded.Load(tree_.script()), 0);
+  EXPECT_EQ(reloaded.Record(0).ioBase, 0x100u);
+}
+
+std::string FaultName(const ::testing::TestParamInfo<Fault>& param) {
+  static const char* const kNames[] = {"None", "WriteError", "ShortWrite", "Throw",
+                                       "Sync", "Rename",     "ChangeMode"};
+  return kNames[static_cast<int>(param.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(EachFault, ScriptFaults,
+                         ::testing::Values(Fault::kWriteError, Fault::kShortWrite, Fault::kThrow,
+                                           Fault::kSync, Fault::kRename, Fault::kChangeMode),
+                         FaultName);
+
+// A save interrupted at any of its commits (the disk refusing every change
+// from then on) leaves exactly the script the fault-free save had reached by
+// then: each change is whole or absent, and nothing else touches the file.
+TEST(ScriptFaultPoints, InterruptedSaveLeavesTheStateReachedBeforeTheFault) {
+  testing::ScriptTree tree;
+  const std::string start =
+      "; head\r\n" + Header(0) + "\"IoBase\"=dword:100\r\n" + Header(3) + "\"IoBase\"=dword:1c0\r\n";
+
+  class Recorder : public FileLayer {
+   public:
+    explicit Recorder(std::string path) : path_(std::move(path)) {}
+    int Sync(int) override { return 0; }
+    int Rename(const char* from, const char* to) override {
+      const int rc = FileLayer::Rename(from, to);
+      if (rc == 0) states.push_back(testing::ReadFile(path_));
+      return rc;
+    }
+    std::vector<std::string> states;
+
+   private:
+    std::string path_;
+  };
+  auto edit = [&](FileLayer& files) {
+    TemplateTable table(nullptr, files);
+    table.Load(tree.script());
+    table.RemoveSlot(0);
+    table.ApplyDefaults(table.AllocateSlot());
+    table.ApplyDefaults(table.AllocateSlot());
+    return table.Save(tree.script());
+  };
+  tree.Write(start);
+  Recorder recorder(tree.script());
+  ASSERT_TRUE(edit(recorder));
+  std::vector<std::string> states = recorder.states;
+  states.insert(states.begin(), start);
+  // Two sections rewritten and one appended: one header and 27 values.
+  ASSERT_GE(states.size(), 20u);
+
+  for (int k = 0; k + 1 < static_cast<int>(states.size()); ++k) {
+    for (const Fault fault : {Fault::kRename, Fault::kSync}) {
+      tree.Write(start);
+      FaultyFiles files;
+      // One flush per commit for the file and one for its directory.
+      files.Arm(fault, fault == Fault::kSync ? 2 * k : k);
+      EXPECT_FALSE(edit(files));
+      EXPECT_EQ(tree.Read(), states[static_cast<std::size_t>(k)]) << "commit " << k;
+      EXPECT_EQ(tree.StrayFiles(), 0) << "commit " << k;
+    }
+  }
+}
+
+TEST(ScriptFileMode, PermissionsSurviveAChange) {
+  testing::ScriptTree tree;
+  tree.Write(Header(0));
+  ASSERT_EQ(::chmod(tree.script().c_str(), 0640), 0);
+  RegScriptFile script;
+  ASSERT_EQ(script.Open(tree.script().c_str()), 0);
+  std::uint32_t irq = 5;
+  ASSERT_EQ(script.WriteValue(0, "Irq", kTypeDword, &irq, 4), 0);
+  struct stat info {};
+  ASSERT_EQ(::stat(tree.script().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST(ScriptFileMode, SymbolicLinkIsFollowedAndKept) {
+  testing::ScriptTree tree;
+  const std::string real = tree.root() + "real.reg";
+  testing::WriteFile(real, Header(0));
+  ASSERT_EQ(::symlink(real.c_str(), tree.script().c_str()), 0);
+  RegScriptFile script;
+  ASSERT_EQ(script.Open(tree.script().c_str()), 0);
+  std::uint32_t irq = 5;
+  ASSERT_EQ(script.WriteValue(0, "Irq", kTypeDword, &irq, 4), 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(tree.script()));
+  EXPECT_EQ(testing::ReadFile(real), Header(0) + "\"Irq\"=dword:5\r\n");
+}
+
+}  // namespace
+}  // namespace qio::config
