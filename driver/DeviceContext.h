@@ -97,6 +97,9 @@ struct DeviceContext {
   // ---- counter state, third group: frequency measurement ----
   std::array<std::atomic<float>, kCounters> frequencyRaw{};
   std::array<std::atomic<float>, kCounters> frequencyResult{};
+  // Set with frequencyResult when a fixed gate's edge count saturated: the
+  // value is only a lower bound and the read reports it as out of range.
+  std::array<std::atomic<std::uint16_t>, kCounters> frequencyOverRange{};
   std::atomic<float> lowFreqTimebase{0.0f};
   std::atomic<std::uint16_t> lowFreqRestarts{0};
   std::atomic<std::uint16_t> gateCount{0};

@@ -5,6 +5,7 @@
 //   qio5162-cfg --root DIR add
 //   qio5162-cfg --root DIR remove N
 //   qio5162-cfg --root DIR set N [--base 0x300] [--irq 5] [--port-a in|out] ...
+//   qio5162-cfg --root DIR gui [--screenshot DIR]   (the settings window of the plug-in)
 //
 // Exit codes: 0 done, 1 refused or failed (message on stderr), 2 usage error.
 // Each subcommand is registered by one function below, so that further ones
@@ -14,6 +15,7 @@
 #include <iostream>
 #include <string>
 
+#include "GuiCommand.h"
 #include "TemplateCommands.h"
 #include "config/script/ScriptPath.h"
 #include "config/templates/TemplateRecord.h"
@@ -24,7 +26,7 @@ using namespace qio::tools;
 
 constexpr const char* kUsage =
     "usage: qio5162-cfg --root DIR [--component NAME] {list [--json] | add | remove N | "
-    "set N [--base ADDR] [--irq LINE] [--port-a DIR] [--port-b DIR] [--port-c DIR]}\n"
+    "set N [--base ADDR] [--irq LINE] [--port-a DIR] [--port-b DIR] [--port-c DIR] | gui [--screenshot DIR]}\n"
     "       qio5162-cfg --help\n";
 
 struct GlobalOptions {
@@ -115,6 +117,19 @@ void AddSet(CLI::App& app, Action& action) {
   });
 }
 
+void AddGui(CLI::App& app, Action& action, const GlobalOptions& options) {
+  auto* gui = app.add_subcommand("gui", "Open the settings window of the plug-in libQIO5162Cfg.so");
+  auto screenshots = std::make_shared<std::string>();
+  gui->add_option("--screenshot", *screenshots, "Render every window and page to PNG files in DIR and exit");
+  gui->callback([&action, &options, screenshots] {
+    action = [&options, screenshots](const CommandContext&) {
+      std::string root = options.root;
+      if (!root.empty() && root.back() != '/') root.push_back('/');
+      return RunGui(root, options.component, *screenshots);
+    };
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,6 +145,7 @@ int main(int argc, char** argv) {
   AddAdd(app, action);
   AddRemove(app, action);
   AddSet(app, action);
+  AddGui(app, action, options);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,123 @@
+// The driver's request path and its interrupt path on the hosted target:
+//   BM_ReadDiPort        IOCTL_DIO_READ_DI_PORTS for one port, from the
+//                        harness through the device manager and the
+//                        dispatcher to the board model and back (ns/request);
+//   BM_DiEdgeToWakeUp    a rising DI edge on the board model until a thread
+//                        waiting on the channel's named event runs (p50, p99).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "qio/platform/clock.h"
+#include "qio/platform/kernel.h"
+#include "qio5162/target.h"
+
+namespace {
+
+namespace pf = qio::platform;
+
+constexpr std::uint32_t kReadDiPorts = 0x9C407830;
+constexpr std::uint32_t kEventEnable = 0x9C4024C4;
+constexpr std::uint32_t kPortWriteByte = 0x9C40A440;
+
+QioTarget* target = nullptr;
+QioStream* stream = nullptr;
+QioSimBoard* board = nullptr;
+
+void BM_ReadDiPort(benchmark::State& state) {
+  const std::uint32_t request[2] = {1, 1};  // port B, one port
+  std::uint8_t value = 0;
+  std::uint32_t returned = 0;
+  for (auto _ : state) {
+    const int ok = qio_target_device_ioctl(stream, kReadDiPorts, request, sizeof request, &value, 1, &returned,
+                                           nullptr);
+    benchmark::DoNotOptimize(ok);
+    benchmark::DoNotOptimize(value);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ReadDiPort);
+
+// The waiting side: stamps the platform clock as soon as it is woken.
+struct Waiter {
+  pf::Handle event = pf::kNullHandle;
+  pf::Handle woken = pf::kNullHandle;  // tells the stimulus side a wake-up happened
+  std::atomic<std::uint64_t> wokeAtNs{0};
+  std::atomic<bool> stop{false};
+};
+
+std::uint32_t WaiterThread(void* argument) {
+  auto& waiter = *static_cast<Waiter*>(argument);
+  while (!waiter.stop.load()) {
+    if (pf::WaitForSingleObject(waiter.event, 200) != pf::kWaitObject0) continue;
+    waiter.wokeAtNs.store(pf::NowNs());
+    pf::SetEvent(waiter.woken);
+  }
+  return 0;
+}
+
+void BM_DiEdgeToWakeUp(benchmark::State& state) {
+  const std::uint16_t enable[8] = {1, 0, 1, 0, 0, 0, 0, 0};  // source 0 (DI line A0), every interrupt
+  std::uint32_t returned = 0;
+  if (!qio_target_device_ioctl(stream, kEventEnable, enable, sizeof enable, nullptr, 0, &returned, nullptr)) {
+    state.SkipWithError("event enable failed");
+    return;
+  }
+  Waiter waiter;
+  waiter.event = pf::OpenEvent("ZQS_EVT_DI_INTERRUPT0_000");
+  waiter.woken = pf::CreateEvent(false, false);
+  const pf::Handle thread = pf::CreateThread(WaiterThread, &waiter);
+  std::vector<double> latenciesUs;
+  std::int64_t lost = 0;
+  for (auto _ : state) {
+    const std::uint64_t edgeNs = pf::NowNs();
+    qio_sim_set_di(board, 0, 0x01);
+    if (pf::WaitForSingleObject(waiter.woken, 1000) == pf::kWaitObject0) {
+      latenciesUs.push_back(static_cast<double>(waiter.wokeAtNs.load() - edgeNs) / 1000.0);
+    } else {
+      ++lost;
+      // Clear whatever is left pending on the board.
+      const std::uint8_t clear[5] = {0x24, 0, 0, 0, 0};
+      qio_target_device_ioctl(stream, kPortWriteByte, clear, sizeof clear, nullptr, 0, &returned, nullptr);
+    }
+    state.PauseTiming();
+    qio_sim_set_di(board, 0, 0x00);
+    pf::Sleep(1);  // the thread acknowledges the interrupt before the next edge
+    state.ResumeTiming();
+  }
+  waiter.stop.store(true);
+  pf::WaitForSingleObject(thread, 2000);
+  pf::CloseHandle(thread);
+  pf::CloseHandle(waiter.woken);
+  pf::CloseHandle(waiter.event);
+
+  std::sort(latenciesUs.begin(), latenciesUs.end());
+  if (!latenciesUs.empty()) {
+    auto at = [&](double q) { return latenciesUs[static_cast<std::size_t>(q * static_cast<double>(latenciesUs.size() - 1))]; };
+    state.counters["p50_us"] = at(0.50);
+    state.counters["p99_us"] = at(0.99);
+    state.counters["max_us"] = latenciesUs.back();
+  }
+  state.counters["lost"] = static_cast<double>(lost);
+}
+BENCHMARK(BM_DiEdgeToWakeUp)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (qio_target_boot(nullptr, &target) != QIO_TARGET_OK || qio_target_device_open(target, "Q621:", &stream) != 0 ||
+      (board = qio_target_board(target, 0x300)) == nullptr) {
+    std::fprintf(stderr, "hosted target: %s\n", qio_target_last_message());
+    return 1;
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  qio_target_device_close(stream);
+  qio_target_shutdown(target);
+  return 0;
+}

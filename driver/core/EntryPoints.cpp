@@ -1,0 +1,119 @@
+// Initialisation, open counting, first-open and last-close work.
+#include "EntryPoints.h"
+
+#include <memory>
+#include <new>
+
+#include "Dio.h"
+#include "InterruptService.h"
+#include "RegistryConfig.h"
+#include "qio/platform/errors.h"
+#include "qio/platform/kernel.h"
+#include "qio/platform/interrupts.h"
+#if QIO_HAVE_COUNTER_ENGINE
+#include "../counter/CounterEngine.h"
+#endif
+
+namespace qio::driver {
+
+namespace {
+
+// Releases what InitDevice built, in reverse order; safe on a partly built
+// record (null handles are skipped).
+void ReleaseDevice(DeviceContext* ctx, bool counterEngineReady) {
+  CloseNamedEvents(*ctx);
+#if QIO_HAVE_COUNTER_ENGINE
+  if (counterEngineReady) CounterEngineRelease(*ctx);
+#else
+  (void)counterEngineReady;
+#endif
+  if (ctx->interruptEvent != platform::kNullHandle) platform::CloseHandle(ctx->interruptEvent);
+  ctx->interruptEvent = platform::kNullHandle;
+  delete ctx;
+}
+
+}  // namespace
+
+DeviceContext* InitDevice(const char* activeKey) {
+  // The record starts zero-filled, with the defaults its fields declare.
+  DeviceContext* ctx = new (std::nothrow) DeviceContext{};
+  if (ctx == nullptr) return nullptr;
+
+  bool configured = false;
+  if (activeKey != nullptr) {
+    if (!ReadStreamName(*ctx, activeKey)) {
+      ReleaseDevice(ctx, false);
+      return nullptr;
+    }
+    configured = ReadInitialConfiguration(*ctx, activeKey);
+  }
+  ctx->istPriority = kIstPriority;
+  // `lock` is ready with the record; the counter engine builds on it.
+  bool counterEngineReady = false;
+#if QIO_HAVE_COUNTER_ENGINE
+  counterEngineReady = CounterEngineInit(*ctx);
+  if (!counterEngineReady) {
+    ReleaseDevice(ctx, false);
+    return nullptr;
+  }
+#endif
+  ctx->interruptEvent = platform::CreateEvent(false, false);
+  if (ctx->interruptEvent == platform::kNullHandle || !configured) {
+    ReleaseDevice(ctx, counterEngineReady);
+    return nullptr;
+  }
+  RegisterDevice(*ctx);
+  CreateNamedEvents(*ctx);
+  return ctx;
+}
+
+bool DeinitDevice(DeviceContext* ctx) {
+  if (ctx == nullptr) return false;
+  // A board that is still open has a thread running on this record.
+  if (ctx->openCount.load() > 0 || ctx->istThread.load() != platform::kNullHandle) {
+    StopInterruptService(*ctx);
+  }
+  ReleaseDevice(ctx, true);
+  return true;
+}
+
+DeviceContext* OpenDevice(DeviceContext* ctx) {
+  if (ctx == nullptr) {
+    platform::SetLastError(platform::kErrorFileNotFound);
+    return nullptr;
+  }
+  const std::int32_t opens = platform::InterlockedIncrement(ctx->openCount);
+  const bool first = opens == 1;
+
+  // Every open re-reads the settings in force; they are applied at the first
+  // open only, so that the window and the interrupt line of a running
+  // interrupt service never change under it.
+  DeviceSettings settings = CurrentSettings(*ctx);
+  ReadOpenConfiguration(*ctx, settings);
+  if (first) {
+    ApplySettings(*ctx, settings);
+    SetPortConfiguration(*ctx, ctx->portConfig);
+    ctx->sysIntr = platform::SysIntrFromIrq(ctx->irq);
+    StartInterruptService(*ctx);
+  }
+  return ctx;
+}
+
+bool CloseDevice(DeviceContext* ctx) {
+  if (ctx == nullptr) {
+    platform::SetLastError(platform::kErrorInvalidHandle);
+    return false;
+  }
+  if (platform::InterlockedDecrement(ctx->openCount) != 0) return true;
+
+  StopInterruptService(*ctx);
+  ctx->eventEnableMask.store(0);
+  for (auto& trigger : ctx->eventTriggerCount) trigger.store(0);
+#if QIO_HAVE_COUNTER_ENGINE
+  ResetCounter(*ctx, 0);
+  ResetCounter(*ctx, 1);
+#endif
+  return true;
+}
+
+}  // namespace qio::driver

@@ -1,0 +1,95 @@
+// The exported entry points of the Zqs5162s module: C linkage, the stream
+// prefix Q62, and no exception ever leaves them.
+#include <cstdint>
+
+#include "Dispatcher.h"
+#include "EntryPoints.h"
+#include "qio/platform/kernel.h"
+#include "qio/platform/stream_driver.h"
+
+#define Q62_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+constexpr std::uint32_t kProcessAttach = 1;
+
+qio::driver::DeviceContext* Context(uintptr_t handle) {
+  return reinterpret_cast<qio::driver::DeviceContext*>(handle);
+}
+
+uintptr_t HandleOf(qio::driver::DeviceContext* ctx) { return reinterpret_cast<uintptr_t>(ctx); }
+
+}  // namespace
+
+Q62_EXPORT int DllMain(void* module, std::uint32_t reason, void* /*reserved*/) {
+  if (reason == kProcessAttach) qio::platform::DisableThreadLibraryCalls(module);
+  return 1;
+}
+
+Q62_EXPORT uintptr_t Q62_Init(const char* activeKey, const void* /*busContext*/) {
+  try {
+    return HandleOf(qio::driver::InitDevice(activeKey));
+  } catch (...) {
+    return 0;
+  }
+}
+
+Q62_EXPORT int Q62_Deinit(uintptr_t deviceContext) {
+  try {
+    return qio::driver::DeinitDevice(Context(deviceContext)) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+Q62_EXPORT uintptr_t Q62_Open(uintptr_t deviceContext, uint32_t /*accessCode*/, uint32_t /*shareMode*/) {
+  try {
+    return HandleOf(qio::driver::OpenDevice(Context(deviceContext)));
+  } catch (...) {
+    return 0;
+  }
+}
+
+Q62_EXPORT int Q62_Close(uintptr_t openContext) {
+  try {
+    return qio::driver::CloseDevice(Context(openContext)) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+Q62_EXPORT uint32_t Q62_Read(uintptr_t /*openContext*/, void* /*buffer*/, uint32_t /*count*/) { return 0; }
+
+Q62_EXPORT uint32_t Q62_Write(uintptr_t /*openContext*/, const void* /*buffer*/, uint32_t /*count*/) { return 0; }
+
+Q62_EXPORT uint32_t Q62_Seek(uintptr_t /*openContext*/, int32_t /*amount*/, uint32_t /*method*/) {
+  return 0xFFFFFFFFu;
+}
+
+Q62_EXPORT void Q62_PowerUp(uintptr_t /*deviceContext*/) {}
+
+Q62_EXPORT void Q62_PowerDown(uintptr_t /*deviceContext*/) {}
+
+Q62_EXPORT int Q62_IOControl(uintptr_t openContext, uint32_t code, const uint8_t* inBuffer, uint32_t inLength,
+                             uint8_t* outBuffer, uint32_t outLength, uint32_t* bytesReturned) {
+  try {
+    return qio::driver::Dispatch(Context(openContext), code, inBuffer, inLength, outBuffer, outLength,
+                                 bytesReturned);
+  } catch (...) {
+    return 0;
+  }
+}
+
+// The entry points have the types the device manager calls them through.
+namespace {
+[[maybe_unused]] constexpr QioStreamInit kInit = &Q62_Init;
+[[maybe_unused]] constexpr QioStreamDeinit kDeinit = &Q62_Deinit;
+[[maybe_unused]] constexpr QioStreamOpen kOpen = &Q62_Open;
+[[maybe_unused]] constexpr QioStreamClose kClose = &Q62_Close;
+[[maybe_unused]] constexpr QioStreamRead kRead = &Q62_Read;
+[[maybe_unused]] constexpr QioStreamWrite kWrite = &Q62_Write;
+[[maybe_unused]] constexpr QioStreamSeek kSeek = &Q62_Seek;
+[[maybe_unused]] constexpr QioStreamPower kPowerUp = &Q62_PowerUp;
+[[maybe_unused]] constexpr QioStreamPower kPowerDown = &Q62_PowerDown;
+[[maybe_unused]] constexpr QioStreamIoControl kIoControl = &Q62_IOControl;
+}  // namespace

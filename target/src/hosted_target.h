@@ -1,0 +1,52 @@
+// The hosted target's own state, shared by the harness sources. Internal to
+// libqio5162target.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "qio5162/target.h"
+
+struct QioSimBoard;
+
+// One booted target. Only the harness creates and destroys it; callers hold
+// an opaque pointer that every function checks against the running target.
+struct QioTarget {
+  unsigned flags = 0;
+  std::vector<std::string> report;  // the boot report, one line each
+  std::vector<std::shared_ptr<QioSimBoard>> boards;
+};
+
+namespace qio::target {
+
+// The I/O window of one board and the board stream driver's module stem.
+inline constexpr std::uint32_t kBoardWindow = 0x40;
+inline constexpr const char* kBoardDriverStem = "Zqs5162s";
+
+// Sets the calling thread's last message and returns the code.
+int Result(int code, const std::string& message);
+inline int Succeed() { return Result(QIO_TARGET_OK, {}); }
+
+// The lock over the running target; held by boot and shutdown throughout.
+std::unique_lock<std::mutex> LockTargets();
+// Whether target is the running one (the lock must be held).
+bool IsRunningLocked(const QioTarget* target);
+// Checks a target argument: QIO_TARGET_OK, or the error (message set).
+int CheckTargetLocked(const QioTarget* target, const char* function);
+
+// Boards (target_boards.cpp); the target lock is held by the caller.
+// Plugs one board per built-in key of the board's driver with "IoBase" and
+// "Irq", reporting each.
+void PlugConfiguredBoardsLocked(QioTarget& target);
+int PlugBoardLocked(QioTarget& target, std::uint32_t ioBase, std::uint32_t irq, QioSimBoard** board,
+                    std::string* why);
+void UnplugAllBoardsLocked(QioTarget& target);
+
+// Writes text (NUL-terminated) under the harness's size rule.
+int CopyOut(const std::string& text, char* buffer, std::size_t capacity, std::size_t* needed,
+            const char* function);
+
+}  // namespace qio::target

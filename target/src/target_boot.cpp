@@ -1,0 +1,196 @@
+// Boot and shutdown of the hosted target, its registry as text, the boot
+// report and the harness's last message.
+//
+// Boot: the registry is cleared and built from the shipped base keys, the
+// shipped boards (unless QIO_TARGET_BARE) and the caller's text, in that
+// order; then a simulated board is plugged for each configured board (unless
+// QIO_TARGET_NO_BOARDS) and the device manager loads the drivers.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "hosted_target.h"
+#include "qio/platform/device_manager.h"
+#include "qio/platform/interrupts.h"
+#include "qio/platform/kernel.h"
+#include "qio/platform/registry.h"
+#include "shipped_registry.h"
+
+namespace pf = qio::platform;
+
+namespace qio::target {
+namespace {
+
+constexpr unsigned kKnownFlags = QIO_TARGET_BARE | QIO_TARGET_NO_BOARDS;
+// How long shutdown waits for the platform threads to end.
+constexpr std::uint32_t kJoinMilliseconds = 5000;
+
+// Trivially destructible, so it stays usable while the process exits.
+thread_local char lastMessage[2048];
+
+std::mutex& TargetMutex() {
+  static std::mutex* mutex = new std::mutex;  // outlives static destruction
+  return *mutex;
+}
+
+QioTarget* running = nullptr;  // guarded by TargetMutex()
+
+// Shuts the target down; *message tells what was left behind. The lock is
+// held by the caller.
+int ShutdownLocked(QioTarget* target, std::string* message) {
+  std::vector<std::string> messages;
+  const std::size_t kept = pf::DeviceManagerStop(&messages);
+  UnplugAllBoardsLocked(*target);
+  pf::InterruptResetAll();
+  const std::size_t threads = pf::JoinAllThreads(kJoinMilliseconds);
+  const std::size_t handles = pf::OpenHandleCount();
+  pf::RegClearAll();
+  pf::SetSystemBooted(false);
+  running = nullptr;
+  delete target;
+
+  std::string left;
+  if (kept > 0) left += std::to_string(kept) + " driver(s) still in a call and left loaded; ";
+  if (threads > 0) left += std::to_string(threads) + " platform thread(s) still running; ";
+  if (handles > 0) left += std::to_string(handles) + " handle(s) left open by the application; ";
+  if (!left.empty()) left.resize(left.size() - 2);
+  *message = left.empty() ? std::string() : "shutdown: " + left;
+  return kept > 0 || threads > 0 ? QIO_TARGET_E_STATE : QIO_TARGET_OK;
+}
+
+// A target still running when the process exits is shut down, so its threads
+// are joined before static objects are destroyed.
+void ShutdownAtExit() {
+  auto lock = LockTargets();
+  if (running == nullptr) return;
+  std::string ignored;
+  ShutdownLocked(running, &ignored);
+}
+
+void ShutdownAtExitOnce() {
+  static std::once_flag registered;
+  std::call_once(registered, [] { std::atexit(ShutdownAtExit); });
+}
+
+}  // namespace
+
+int Result(int code, const std::string& message) {
+  const std::size_t n = std::min(message.size(), sizeof lastMessage - 1);
+  std::memcpy(lastMessage, message.data(), n);
+  lastMessage[n] = '\0';
+  return code;
+}
+
+std::unique_lock<std::mutex> LockTargets() { return std::unique_lock(TargetMutex()); }
+
+bool IsRunningLocked(const QioTarget* target) { return target != nullptr && target == running; }
+
+int CheckTargetLocked(const QioTarget* target, const char* function) {
+  if (target == nullptr) return Result(QIO_TARGET_E_ARGUMENT, std::string(function) + ": target is NULL");
+  if (!IsRunningLocked(target)) {
+    return Result(QIO_TARGET_E_STATE, std::string(function) + ": the target is not running");
+  }
+  return QIO_TARGET_OK;
+}
+
+int CopyOut(const std::string& text, char* buffer, std::size_t capacity, std::size_t* needed,
+            const char* function) {
+  const std::size_t size = text.size() + 1;
+  if (needed != nullptr) *needed = size;
+  if (buffer == nullptr || capacity < size) {
+    return Result(QIO_TARGET_E_SPACE, std::string(function) + ": " + std::to_string(size) +
+                                          " bytes needed, " + std::to_string(buffer ? capacity : 0) + " given");
+  }
+  std::memcpy(buffer, text.c_str(), size);
+  return Succeed();
+}
+
+}  // namespace qio::target
+
+using namespace qio::target;
+
+extern "C" {
+
+int qio_target_boot(const char* registryText, QioTarget** target) {
+  return qio_target_boot_ex(registryText, 0, target);
+}
+
+int qio_target_boot_ex(const char* registryText, unsigned flags, QioTarget** target) {
+  if (target == nullptr) return Result(QIO_TARGET_E_ARGUMENT, "qio_target_boot: target is NULL");
+  *target = nullptr;
+  if ((flags & ~kKnownFlags) != 0) {
+    char text[80];
+    std::snprintf(text, sizeof text, "qio_target_boot: unknown flags 0x%x", flags & ~kKnownFlags);
+    return Result(QIO_TARGET_E_ARGUMENT, text);
+  }
+  auto lock = LockTargets();
+  if (running != nullptr || pf::SystemBooted()) {
+    return Result(QIO_TARGET_E_STATE, "qio_target_boot: a target is already running in this process");
+  }
+
+  pf::RegClearAll();
+  std::string error;
+  struct Part {
+    const char* text;
+    const char* what;
+  };
+  std::vector<Part> parts{{kBaseRegistry, "shipped base registry"}};
+  if ((flags & QIO_TARGET_BARE) == 0) parts.push_back({kDefaultRegistry, "shipped default registry"});
+  if (registryText != nullptr) parts.push_back({registryText, "registry text"});
+  for (const Part& part : parts) {
+    if (!pf::RegImportText(part.text, &error)) {
+      pf::RegClearAll();
+      return Result(QIO_TARGET_E_REGISTRY, std::string("qio_target_boot: ") + part.what + ": " + error);
+    }
+  }
+
+  auto booted = std::make_unique<QioTarget>();
+  booted->flags = flags;
+  if ((flags & QIO_TARGET_NO_BOARDS) == 0) PlugConfiguredBoardsLocked(*booted);
+  std::vector<std::string> messages;
+  pf::DeviceManagerStart(&messages);
+  booted->report.insert(booted->report.end(), messages.begin(), messages.end());
+  pf::SetSystemBooted(true);
+  running = booted.release();
+  ShutdownAtExitOnce();
+  *target = running;
+  return Succeed();
+}
+
+int qio_target_shutdown(QioTarget* target) {
+  auto lock = LockTargets();
+  if (const int status = CheckTargetLocked(target, "qio_target_shutdown"); status != QIO_TARGET_OK) return status;
+  std::string message;
+  const int status = ShutdownLocked(target, &message);
+  return Result(status, message);
+}
+
+QioTarget* qio_target_current(void) {
+  auto lock = LockTargets();
+  return running;
+}
+
+int qio_target_export_registry(QioTarget* target, char* buffer, size_t capacity, size_t* needed) {
+  if (needed != nullptr) *needed = 0;
+  auto lock = LockTargets();
+  if (const int status = CheckTargetLocked(target, "qio_target_export_registry"); status != QIO_TARGET_OK) {
+    return status;
+  }
+  return CopyOut(pf::RegExportText(), buffer, capacity, needed, "qio_target_export_registry");
+}
+
+int qio_target_boot_report(QioTarget* target, char* buffer, size_t capacity, size_t* needed) {
+  if (needed != nullptr) *needed = 0;
+  auto lock = LockTargets();
+  if (const int status = CheckTargetLocked(target, "qio_target_boot_report"); status != QIO_TARGET_OK) {
+    return status;
+  }
+  std::string text;
+  for (const std::string& line : target->report) text += line + "\n";
+  return CopyOut(text, buffer, capacity, needed, "qio_target_boot_report");
+}
+
+const char* qio_target_last_message(void) { return lastMessage; }
+
+}  // extern "C"

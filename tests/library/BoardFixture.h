@@ -1,0 +1,85 @@
+// The hosted target with one simulated board at 0x300, IRQ 5 (stream "Q621:"),
+// opened through the library: every call travels the whole stack, library,
+// device manager, Zqs5162s and the board model.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "qio/platform/clock.h"
+#include "qio5162/Zqs5162.h"
+#include "qio5162/target.h"
+
+namespace qio::library::testing {
+
+inline constexpr std::uint16_t kBoardBase = 0x300;
+
+inline const char* const kBoardRegistry = R"(REGEDIT4
+[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\ZQS5162S0]
+"Prefix"="Q62"
+"Dll"="Zqs5162s.dll"
+"Order"=dword:0
+"DeviceIndex"=dword:0
+"IoBase"=dword:300
+"IoLen"=dword:40
+"Irq"=dword:5
+"TimerClock"=dword:14
+"DigPortCfg"=hex:00,00,00
+)";
+
+class BoardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string text = std::string(kBoardRegistry) + ExtraRegistry();
+    ASSERT_EQ(qio_target_boot(text.c_str(), &target_), QIO_TARGET_OK) << qio_target_last_message();
+    board_ = qio_target_board(target_, kBoardBase);
+    ASSERT_NE(board_, nullptr);
+    ASSERT_EQ(DeviceOpen(DeviceNumber(), &handle_), ZQS_SUCCESS);
+  }
+
+  void TearDown() override {
+    if (handle_ != 0) DeviceClose(&handle_);
+    if (target_ != nullptr) qio_target_shutdown(target_);
+  }
+
+  // Registry text merged after the board's key.
+  virtual std::string ExtraRegistry() const { return ""; }
+  virtual std::uint32_t DeviceNumber() const { return 0; }
+
+  // The register accesses since the last call.
+  std::vector<QioPortAccess> Trace() {
+    std::vector<QioPortAccess> all(4096);
+    std::size_t count = 0;
+    EXPECT_EQ(qio_sim_trace_read(board_, all.data(), all.size(), &count), QIO_TARGET_OK);
+    all.resize(count);
+    return all;
+  }
+
+  std::vector<QioPortAccess> Writes(std::uint16_t offset) {
+    std::vector<QioPortAccess> out;
+    for (const QioPortAccess& a : Trace()) {
+      if (a.isWrite && a.offset == offset) out.push_back(a);
+    }
+    return out;
+  }
+
+  // Waits up to `ms` for pred() to hold, on the platform clock.
+  template <typename Pred>
+  static bool WaitFor(Pred pred, std::uint32_t ms = 2000) {
+    const std::uint64_t deadline = platform::NowNs() + std::uint64_t{ms} * 1000000u;
+    while (!pred()) {
+      if (platform::NowNs() > deadline) return false;
+      platform::Sleep(1);
+    }
+    return true;
+  }
+
+  QioTarget* target_ = nullptr;
+  QioSimBoard* board_ = nullptr;
+  std::uint32_t handle_ = 0;
+};
+
+}  // namespace qio::library::testing

@@ -1,0 +1,105 @@
+// Events end to end: a DI edge on the board wakes CheckEvent with the
+// channel's type and latches the chosen ports; the last close wakes waiters.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "BoardFixture.h"
+#include "DeviceTable.h"
+
+namespace qio::library::testing {
+namespace {
+
+using BoardEventTest = BoardTest;
+
+TEST_F(BoardEventTest, NothingPendingTimesOut) {
+  std::uint16_t type = 0;
+  ASSERT_EQ(CheckEvent(handle_, &type, 0), ZQS_SUCCESS);
+  EXPECT_EQ(type, ZQS_EVENT_TIMEOUT);
+  ASSERT_EQ(CheckEvent(handle_, &type, 30), ZQS_SUCCESS);
+  EXPECT_EQ(type, ZQS_EVENT_TIMEOUT);
+}
+
+TEST_F(BoardEventTest, DiEdgeReportsTheChannelAndTheLatchedPorts) {
+  ASSERT_EQ(qio_sim_set_di(board_, 1, 0x3C), QIO_TARGET_OK);
+  ASSERT_EQ(qio_sim_set_di(board_, 2, 0x81), QIO_TARGET_OK);
+  ASSERT_EQ(DioEnableEventAndSpecifyDiPorts(handle_, ZQS_EVENT_DI(5), 1, 2), ZQS_SUCCESS);
+  ASSERT_EQ(qio_sim_set_di(board_, 0, 0x20), QIO_TARGET_OK);  // rising edge on channel 5
+  std::uint16_t type = 0;
+  ASSERT_EQ(CheckEvent(handle_, &type, 2000), ZQS_SUCCESS);
+  EXPECT_EQ(type, ZQS_EVENT_DI(5));
+
+  std::uint8_t latched[3] = {0xEE, 0xEE, 0xEE};
+  ASSERT_EQ(DioGetLatestEventDiPortsState(handle_, ZQS_EVENT_DI(5), latched, 3), ZQS_SUCCESS);
+  EXPECT_EQ(latched[0], 0x3C);
+  EXPECT_EQ(latched[1], 0x81);
+  EXPECT_EQ(latched[2], 0xEE);  // two ports latched, two delivered
+
+  // Later pin changes do not touch the snapshot until the next edge.
+  ASSERT_EQ(qio_sim_set_di(board_, 1, 0x00), QIO_TARGET_OK);
+  ASSERT_EQ(DioGetLatestEventDiPortsState(handle_, ZQS_EVENT_DI(5), latched, 1), ZQS_SUCCESS);
+  EXPECT_EQ(latched[0], 0x3C);
+  ASSERT_EQ(CheckEvent(handle_, &type, 0), ZQS_SUCCESS);
+  EXPECT_EQ(type, ZQS_EVENT_TIMEOUT);
+}
+
+TEST_F(BoardEventTest, TriggerCountSignalsEveryNthEdge) {
+  ASSERT_EQ(EnableEvent(handle_, ZQS_EVENT_DI(3), 1, 2), ZQS_SUCCESS);
+  std::uint16_t type = 0;
+  for (int edge = 1; edge <= 4; ++edge) {
+    ASSERT_EQ(qio_sim_set_di(board_, 0, 0x08), QIO_TARGET_OK);
+    // An edge that comes before the driver has cleared the last interrupt is
+    // folded into it, as on the board; wait for the clear.
+    ASSERT_TRUE(WaitFor([&] { return (qio_target_port_in(target_, kBoardBase + 0x22, 2) & 0x04) == 0; }));
+    ASSERT_EQ(CheckEvent(handle_, &type, edge % 2 == 0 ? 2000 : 0), ZQS_SUCCESS);
+    EXPECT_EQ(type, edge % 2 == 0 ? ZQS_EVENT_DI(3) : ZQS_EVENT_TIMEOUT) << "edge " << edge;
+    ASSERT_EQ(qio_sim_set_di(board_, 0, 0x00), QIO_TARGET_OK);
+  }
+}
+
+TEST_F(BoardEventTest, DisabledChannelStaysQuiet) {
+  ASSERT_EQ(DioEnableEventAndSpecifyDiPorts(handle_, ZQS_EVENT_DI(0), 0, 1), ZQS_SUCCESS);
+  ASSERT_EQ(DioDisableEvent(handle_, ZQS_EVENT_DI(0)), ZQS_SUCCESS);
+  ASSERT_EQ(qio_sim_set_di(board_, 0, 0x01), QIO_TARGET_OK);
+  std::uint16_t type = 0;
+  ASSERT_EQ(CheckEvent(handle_, &type, 100), ZQS_SUCCESS);
+  EXPECT_EQ(type, ZQS_EVENT_TIMEOUT);
+}
+
+TEST_F(BoardEventTest, LastCloseFromAnotherThreadWakesTheWaiter) {
+  std::atomic<std::uint32_t> result{0xFFFFFFFF};
+  std::atomic<std::uint16_t> reported{0};
+  std::thread waiter([&, h = handle_] {
+    std::uint16_t type = 0;
+    result = CheckEvent(h, &type, ZQS_INFINITE);
+    reported = type;
+  });
+  ASSERT_TRUE(WaitFor([&] { return CallsInProgress(handle_) == 1; }));
+  std::thread closer([&] { DeviceClose(&handle_); });
+  closer.join();
+  waiter.join();
+  EXPECT_EQ(result.load(), ZQS_SUCCESS);
+  EXPECT_EQ(reported.load(), ZQS_EVENT_DEVICE_CLOSED);
+  EXPECT_EQ(handle_, 0u);
+}
+
+TEST_F(BoardEventTest, EnablesDoNotSurviveTheLastClose) {
+  ASSERT_EQ(DioEnableEventAndSpecifyDiPorts(handle_, ZQS_EVENT_DI(9), 1, 1), ZQS_SUCCESS);
+  ASSERT_EQ(DeviceClose(&handle_), ZQS_SUCCESS);
+  ASSERT_EQ(DeviceOpen(0, &handle_), ZQS_SUCCESS);
+  ASSERT_EQ(qio_sim_set_di(board_, 1, 0x02), QIO_TARGET_OK);
+  std::uint16_t type = 0;
+  ASSERT_EQ(CheckEvent(handle_, &type, 100), ZQS_SUCCESS);
+  EXPECT_EQ(type, ZQS_EVENT_TIMEOUT);
+}
+
+TEST_F(BoardEventTest, CounterTypesAreRefusedThePortSelectionButEnabled) {
+  ASSERT_EQ(DioEnableEventAndSpecifyDiPorts(handle_, ZQS_EVENT_TERMINAL_COUNT1, 0, 1), ZQS_SUCCESS);
+  std::uint8_t latched[1] = {};
+  EXPECT_EQ(DioGetLatestEventDiPortsState(handle_, ZQS_EVENT_TERMINAL_COUNT1, latched, 1),
+            ZQS_ERROR_BASE(0) + ZQS_LOW_DI_CHANNEL);
+}
+
+}  // namespace
+}  // namespace qio::library::testing

@@ -1,0 +1,115 @@
+// count, freq and the output commands, one-shot, checked against the
+// simulated signals they were given.
+#include "ToolRunner.h"
+
+namespace qio::tool::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+class CounterTest : public ToolTest {};
+
+TEST_F(CounterTest, CountStartReadAndWatch) {
+  ToolResult result = Run({"count", "start", "0"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("event counting started"));
+  result = Run({"count", "read", "1", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_TRUE(result.Json().contains("total"));
+
+  result = Run({"count", "watch", "0", "--for", "0.6s", "--input", "0=100kHz", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const nlohmann::json watch = result.Json();
+  EXPECT_GE(watch["samples"].size(), 2u);
+  // About 0.6 s of 100 kHz, counted past the 16 bits of the counter.
+  EXPECT_GT(watch["total"].get<unsigned>(), 40000u);
+  EXPECT_LT(watch["total"].get<unsigned>(), 150000u);
+  EXPECT_GT(watch["samples"].back()["tally"].get<unsigned>(), 0u);
+  EXPECT_NEAR(watch["rate"].get<double>(), 100e3, 5e3);
+}
+
+TEST_F(CounterTest, FrequencyOnThePeriodMethod) {
+  const ToolResult result = Run({"freq", "0", "--input", "0=1kHz", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const nlohmann::json freq = result.Json();
+  EXPECT_NEAR(freq["hz"].get<double>(), 1000, 1);
+  EXPECT_THAT(freq["method"].get<std::string>(), HasSubstr("period method, 20 MHz"));
+}
+
+TEST_F(CounterTest, SlowFrequencyAnnouncesItsPass) {
+  const ToolResult result = Run({"freq", "0", "--input", "0=100Hz"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("measuring: "));
+  EXPECT_THAT(result.out, HasSubstr("100 kHz time base"));
+  EXPECT_THAT(result.out, HasSubstr("counter 0: 100 Hz"));
+}
+
+TEST_F(CounterTest, FixedGateAndWatch) {
+  ToolResult result = Run({"freq", "0", "--gate", "10ms", "--input", "0=50kHz", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NEAR(result.Json()["hz"].get<double>(), 50000, 250);
+  EXPECT_EQ(result.Json()["gateMs"], 10);
+
+  result = Run({"freq", "0", "--watch", "--for", "1.2s", "--input", "0=1MHz", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const nlohmann::json watch = result.Json();
+  ASSERT_GE(watch["readings"].size(), 1u);
+  for (const nlohmann::json& reading : watch["readings"]) EXPECT_NEAR(reading["hz"].get<double>(), 1e6, 5e3);
+}
+
+TEST_F(CounterTest, PulseShowsTheOutputAndItsWaveform) {
+  const ToolResult result = Run({"pulse", "1", "--period", "10ms", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const nlohmann::json pulse = result.Json();
+  EXPECT_NEAR(pulse["output"]["hz"].get<double>(), 100, 0.01);
+  EXPECT_NEAR(pulse["output"]["highSeconds"].get<double>(), 0.005, 1e-5);
+  EXPECT_EQ(pulse["timebaseHz"], 5e6);
+  EXPECT_EQ(pulse["halfPeriodCounts"], 25000);
+
+  const ToolResult text = Run({"pulse", "0", "--period", "0.002"});
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_THAT(text.out, HasSubstr("OUT0: 500 Hz, period 2 ms, high 1 ms"));
+  EXPECT_THAT(text.out, HasSubstr("|_______"));
+}
+
+TEST_F(CounterTest, FreqOutAndReset) {
+  ToolResult result = Run({"freqout", "0", "--source", "1MHz", "--divisor", "4", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NEAR(result.Json()["output"]["hz"].get<double>(), 250e3, 1e-3);
+  result = Run({"freqout", "1", "--source", "10kHz", "--divisor", "17"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_THAT(result.err, HasSubstr("0x1020"));
+  result = Run({"reset", "1", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.Json()["output"]["hz"], 0.0);
+  EXPECT_EQ(result.Json()["frequencyOutput"]["hz"], 0.0);
+}
+
+TEST_F(CounterTest, PwmContinuousAndCounted) {
+  ToolResult result = Run({"pwm", "1", "--period", "10ms", "--high", "2.5ms", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const nlohmann::json pwm = result.Json();
+  EXPECT_NEAR(pwm["output"]["hz"].get<double>(), 100, 0.01);
+  EXPECT_NEAR(pwm["output"]["highSeconds"].get<double>(), 0.0025, 1e-5);
+
+  result = Run({"pwm", "1", "--period", "2ms", "--high", "1ms", "--count", "5"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("counter 0 (prescaler) opens a window of 50000 counts of 5 MHz = 10 ms"));
+  EXPECT_THAT(result.out, HasSubstr("the prescaler's terminal count ended the run"));
+
+  result = Run({"pwm", "0", "--period", "2ms", "--high", "1ms", "--count", "5"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_THAT(result.err, HasSubstr("0x1007"));
+}
+
+TEST_F(CounterTest, PwmMeasure) {
+  const ToolResult result = Run({"pwm-measure", "--input", "0=1kHz,duty=25", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const nlohmann::json measure = result.Json();
+  EXPECT_NEAR(measure["highUs"].get<double>(), 250, 2.5);
+  EXPECT_NEAR(measure["lowUs"].get<double>(), 750, 7.5);
+  EXPECT_NEAR(measure["dutyPercent"].get<double>(), 25, 0.5);
+}
+
+}  // namespace
+}  // namespace qio::tool::test

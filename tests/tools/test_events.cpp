@@ -1,0 +1,58 @@
+// events: DI and terminal-count events with their latched ports, time-outs,
+// and the errors of unknown sources.
+#include "ToolRunner.h"
+
+namespace qio::tool::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+class EventsTest : public ToolTest {};
+
+TEST_F(EventsTest, DiEventsLatchTheChosenPorts) {
+  const ToolResult result = Run({"events", "--enable", "di5,ports=B:C", "--count", "2", "--timeout", "5s",
+                                 "--di-square", "5=100Hz", "--di", "B=0x3C", "--di", "C=0x81", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const nlohmann::json events = result.Json();
+  EXPECT_EQ(events["ended"], "count");
+  ASSERT_EQ(events["events"].size(), 2u);
+  for (const nlohmann::json& event : events["events"]) {
+    EXPECT_EQ(event["type"], 0x3405);
+    EXPECT_EQ(event["name"], "DI5");
+    EXPECT_EQ(event["ports"]["B"], 0x3C);
+    EXPECT_EQ(event["ports"]["C"], 0x81);
+  }
+  // Two rising edges of 100 Hz lie about 10 ms apart.
+  const double gap = events["events"][1]["t"].get<double>() - events["events"][0]["t"].get<double>();
+  EXPECT_GT(gap, 0.002);
+  EXPECT_LT(gap, 0.5);
+}
+
+TEST_F(EventsTest, TextShowsTypeAndPorts) {
+  const ToolResult result =
+      Run({"events", "--enable", "di0,ports=A", "--count", "1", "--timeout", "5s", "--di-square", "0=50Hz"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("enabled DI0 (0x3400) latching port A"));
+  EXPECT_THAT(result.out, HasSubstr("DI0   (0x3400)  latched A="));
+  EXPECT_THAT(result.out, HasSubstr("1 event; count reached; the sources are disabled again"));
+}
+
+TEST_F(EventsTest, TimeOutWithoutEvents) {
+  const ToolResult result = Run({"events", "--enable", "tc1", "--enable", "di7", "--timeout", "0.3s", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const nlohmann::json events = result.Json();
+  EXPECT_EQ(events["ended"], "timeout");
+  EXPECT_TRUE(events["events"].empty());
+  EXPECT_EQ(events["enabled"].size(), 2u);
+}
+
+TEST_F(EventsTest, UnknownTypeIsTheLibrarysError) {
+  const ToolResult result = Run({"events", "--enable", "0x3418", "--count", "1"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_THAT(result.err, HasSubstr("0x1028: unknown event type"));
+  const ToolResult ports = Run({"events", "--enable", "di1,ports=C:B", "--count", "1"});
+  EXPECT_EQ(ports.exitCode, 2);
+}
+
+}  // namespace
+}  // namespace qio::tool::test

@@ -1,0 +1,80 @@
+// run FILE and the shell through a pipe: one target and one open device
+// across the commands.
+#include "ToolRunner.h"
+
+namespace qio::tool::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+class ScriptTest : public ToolTest {};
+
+TEST_F(ScriptTest, RunKeepsTheDeviceAcrossLines) {
+  const std::string file = WriteFile("dio.txt",
+                                     "# port A drives port B\n"
+                                     "dio mode A out\n"
+                                     "\n"
+                                     "dio write A 0x5A --loopback A:B\n"
+                                     "dio read B\n"
+                                     "count start 0 --input 0=1MHz\n"
+                                     "count read 0\n");
+  const ToolResult result = Run({"run", file});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("> dio read B"));
+  EXPECT_THAT(result.out, HasSubstr("port B: 0x5A"));
+  EXPECT_THAT(result.out, Not(HasSubstr("note: ")));
+  EXPECT_THAT(result.out, Not(HasSubstr("total 0 ")));
+}
+
+TEST_F(ScriptTest, RunStopsAtTheFirstFailureWithItsLineNumber) {
+  const std::string file = WriteFile("bad.txt",
+                                     "dio mode A out\n"
+                                     "# a comment\n"
+                                     "dio bit A 9 1\n"
+                                     "dio read A\n");
+  ToolResult result = Run({"run", file});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_THAT(result.err, HasSubstr("bad.txt:3: 'dio bit A 9 1' failed (exit code 1)"));
+  EXPECT_THAT(result.err, HasSubstr("0x100A"));
+  EXPECT_THAT(result.out, Not(HasSubstr("> dio read A")));
+
+  const std::string usage = WriteFile("usage.txt", "list\ndio write A\n");
+  result = Run({"run", usage});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_THAT(result.err, HasSubstr("usage.txt:2:"));
+
+  EXPECT_EQ(Run({"run", dir_ + "/missing.txt"}).exitCode, 2);
+}
+
+TEST_F(ScriptTest, ShellThroughAPipe) {
+  const ToolResult result = Run({"shell"},
+                                "help\n"
+                                "dio mode A out\n"
+                                "dio write A 0x33 --loopback A:B\n"
+                                "dio read B\n"
+                                "dio bit A 9\n"
+                                "help dio write\n"
+                                "tour\n"
+                                "dio read B --json\n"
+                                "exit\n"
+                                "dio read A\n");
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("Commands (as on the command line"));
+  EXPECT_THAT(result.out, HasSubstr("port B: 0x33"));
+  EXPECT_THAT(result.out, HasSubstr("--mask"));
+  EXPECT_THAT(result.out, HasSubstr("\"value\": 51"));
+  // A failing line is reported and the shell goes on.
+  EXPECT_THAT(result.err, HasSubstr("0x100A"));
+  EXPECT_THAT(result.err, HasSubstr("the tour boots a target of its own"));
+  EXPECT_THAT(result.out, Not(HasSubstr("port A:")));
+}
+
+TEST_F(ScriptTest, ShellReturnsTheLastStatus) {
+  const ToolResult result = Run({"shell"}, "list\nfreq 1\n");
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_THAT(result.out, HasSubstr("QIO-5162 IO=300H IRQ=5"));
+}
+
+}  // namespace
+}  // namespace qio::tool::test

@@ -1,0 +1,156 @@
+#include "Session.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "Output.h"
+#include "ResultText.h"
+#include "Units.h"
+#include "qio5162/Zqs5162.h"
+
+namespace qio::tool {
+namespace {
+
+std::string TargetMessage(const char* what, int code) {
+  const char* message = qio_target_last_message();
+  std::string text = std::string(what) + " failed (target code " + std::to_string(code) + ")";
+  if (message != nullptr && *message != '\0') text += ": " + std::string(message);
+  return text;
+}
+
+void CheckSim(int code, const char* what) {
+  if (code != QIO_TARGET_OK) throw DeviceError(TargetMessage(what, code));
+}
+
+std::uint32_t PropertyU32(std::uint32_t handle, std::uint16_t id, const char* call) {
+  std::uint32_t value = 0;
+  std::uint32_t length = sizeof value;
+  Check(DeviceGetProperty(handle, id, &value, &length), call);
+  return value;
+}
+
+}  // namespace
+
+Session::~Session() { Shutdown(); }
+
+void Session::Boot(const std::string& registryFile) {
+  if (target_ != nullptr) {
+    if (registryFile != registryFile_ && !registryFile.empty()) {
+      throw UsageError("the target is booted already (from " +
+                       (registryFile_.empty() ? std::string("the default registry") : registryFile_) +
+                       "); --registry is given once, to the shell or the command");
+    }
+    return;
+  }
+  int code = 0;
+  QioTarget* target = nullptr;
+  if (registryFile.empty()) {
+    code = qio_target_boot(nullptr, &target);
+  } else {
+    std::ifstream file(registryFile, std::ios::binary);
+    if (!file) throw UsageError("cannot read registry file '" + registryFile + "'");
+    std::ostringstream text;
+    text << file.rdbuf();
+    code = qio_target_boot_ex(text.str().c_str(), QIO_TARGET_BARE, &target);
+  }
+  if (code != QIO_TARGET_OK || target == nullptr) throw DeviceError(TargetMessage("booting the target", code));
+  target_ = target;
+  registryFile_ = registryFile;
+}
+
+void Session::Open(unsigned number) {
+  if (handle_ != 0 && number == deviceNumber_) return;
+  CloseDevice();
+  std::uint32_t handle = 0;
+  Check(DeviceOpen(number, &handle), "DeviceOpen");
+  handle_ = handle;
+  deviceNumber_ = number;
+  try {
+    baseAddress_ = static_cast<std::uint16_t>(PropertyU32(handle_, ZQS_PROPERTY_BASE_ADDRESS, "DeviceGetProperty"));
+    irq_ = PropertyU32(handle_, ZQS_PROPERTY_IRQ, "DeviceGetProperty");
+  } catch (...) {
+    CloseDevice();
+    throw;
+  }
+  board_ = qio_target_board(target_, baseAddress_);
+}
+
+QioSimBoard* Session::RequireBoard() const {
+  if (board_ == nullptr) {
+    throw DeviceError("device " + std::to_string(deviceNumber_) + " has no simulated board at " +
+                      Hex(baseAddress_, 3));
+  }
+  return board_;
+}
+
+void Session::ApplySignals(const CommonOptions& options) {
+  // Parse everything first, so that a mistake changes nothing.
+  std::vector<CounterInputSpec> inputs;
+  std::vector<DiLevelSpec> levels;
+  std::vector<DiSquareSpec> squares;
+  std::vector<LoopbackSpec> loops;
+  for (const std::string& text : options.inputs) inputs.push_back(ParseCounterInput(text));
+  for (const std::string& text : options.diLevels) levels.push_back(ParseDiLevels(text));
+  for (const std::string& text : options.diSquares) squares.push_back(ParseDiSquare(text));
+  for (const std::string& text : options.loopbacks) loops.push_back(ParseLoopback(text));
+  if (inputs.empty() && levels.empty() && squares.empty() && loops.empty()) return;
+  QioSimBoard* board = RequireBoard();
+  for (const LoopbackSpec& loop : loops) {
+    CheckSim(qio_sim_set_loopback(board, static_cast<int>(loop.from), loop.to), "setting the loopback");
+  }
+  for (const DiLevelSpec& level : levels) {
+    CheckSim(qio_sim_set_di(board, level.port, level.levels), "setting DI levels");
+  }
+  for (const DiSquareSpec& square : squares) {
+    CheckSim(qio_sim_set_di_square(board, square.channel, square.hz), "setting a DI square wave");
+  }
+  for (const CounterInputSpec& input : inputs) {
+    CheckSim(qio_sim_set_counter_input(board, input.counter, input.hz, input.dutyPercent),
+             "setting a counter input");
+  }
+}
+
+void Session::Prepare(const CommonOptions& options, bool needDevice) {
+  Boot(options.registryFile);
+  const bool signals = !options.inputs.empty() || !options.diLevels.empty() || !options.diSquares.empty() ||
+                       !options.loopbacks.empty();
+  if (!needDevice && !signals) return;
+  if (!options.device.empty()) {
+    Open(static_cast<unsigned>(ParseUnsigned(options.device, 254, "device number")));
+  } else if (handle_ == 0) {
+    Open(kDefaultDevice);
+  }
+  ApplySignals(options);
+}
+
+void Session::CloseDevice() {
+  if (handle_ != 0) {
+    std::uint32_t handle = handle_;
+    DeviceClose(&handle);
+    handle_ = 0;
+    board_ = nullptr;
+    baseAddress_ = 0;
+    irq_ = 0;
+  }
+}
+
+void Session::Shutdown() {
+  CloseDevice();
+  if (target_ != nullptr) {
+    qio_target_shutdown(target_);
+    target_ = nullptr;
+  }
+}
+
+std::string Session::BootReport() const {
+  if (target_ == nullptr) return {};
+  std::size_t needed = 0;
+  qio_target_boot_report(target_, nullptr, 0, &needed);
+  if (needed == 0) return {};
+  std::string text(needed, '\0');
+  if (qio_target_boot_report(target_, text.data(), text.size(), &needed) != QIO_TARGET_OK) return {};
+  text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
+  return text;
+}
+
+}  // namespace qio::tool

@@ -1,0 +1,175 @@
+#include "Shell.h"
+
+#include <unistd.h>
+
+// readline's header needs stdio first.
+#include <cstdio>
+#include <readline/history.h>
+#include <readline/readline.h>
+
+#include <fstream>
+#include <iostream>
+
+#include "App.h"
+#include "Interrupt.h"
+#include "ResultText.h"
+#include "Units.h"
+
+namespace qio::tool {
+namespace {
+
+constexpr const char* kShellHelp =
+    "Commands (as on the command line, without 'qio5162'):\n"
+    "  list, info\n"
+    "  dio read|write|bit|mode|config ..., port read|write ADDR ...\n"
+    "  count start|read|watch COUNTER, freq 0 [--gate MS] [--watch]\n"
+    "  pulse, freqout, pwm, pwm-measure, reset COUNTER\n"
+    "  events --enable TYPE ... [--count N] [--timeout TIME]\n"
+    "  run FILE\n"
+    "Signal options work on every line (--input 0=1kHz, --di A=0x0F, --di-square 5=100Hz,\n"
+    "--loopback A:B) and stay set on the board. --device N switches the open device.\n"
+    "  help [COMMAND]   this text, or the options of a command (help dio write)\n"
+    "  exit, quit       leave (Ctrl-D too)\n"
+    "Outputs and counters keep running between commands until 'reset' or exit.\n";
+
+std::string Trim(const std::string& text) {
+  const std::size_t start = text.find_first_not_of(" \t\r\n");
+  if (start == std::string::npos) return {};
+  const std::size_t end = text.find_last_not_of(" \t\r\n");
+  return text.substr(start, end - start + 1);
+}
+
+enum class LineKind { Empty, Exit, Help, Command };
+
+LineKind Classify(const std::string& line, std::string& helpTopic) {
+  if (line.empty() || line[0] == '#') return LineKind::Empty;
+  if (line == "exit" || line == "quit") return LineKind::Exit;
+  if (line == "help" || line == "?") {
+    helpTopic.clear();
+    return LineKind::Help;
+  }
+  if (line.rfind("help ", 0) == 0) {
+    helpTopic = Trim(line.substr(5));
+    return LineKind::Help;
+  }
+  return LineKind::Command;
+}
+
+// Ctrl-C at the prompt drops the line being typed and shows a fresh prompt;
+// readline calls this when a signal interrupts its wait for a key.
+int OnPromptSignal() {
+  if (Interrupted()) {
+    ClearInterrupt();
+    rl_crlf();
+    rl_replace_line("", 0);
+    rl_on_new_line();
+    rl_redisplay();
+  }
+  return 0;
+}
+
+// One line from a terminal (readline) or a pipe; false at the end.
+bool ReadLine(bool terminal, std::string& line) {
+  if (terminal) {
+    char* text = readline("qio5162> ");
+    if (text == nullptr) return false;
+    line = text;
+    std::free(text);
+    if (!Trim(line).empty()) add_history(line.c_str());
+    return true;
+  }
+  return static_cast<bool>(std::getline(std::cin, line));
+}
+
+}  // namespace
+
+int RunShell(const CommonOptions& options) {
+  const bool terminal = isatty(STDIN_FILENO) != 0;
+  Session session;
+  try {
+    session.Prepare(options, true);
+  } catch (const UsageError& error) {
+    std::cerr << "qio5162: " << error.what() << "\n";
+    return kExitUsage;
+  } catch (const DeviceError& error) {
+    std::cerr << "qio5162: " << error.what() << "\n";
+    return kExitDevice;
+  }
+  if (terminal) {
+    std::cout << "qio5162 shell: device " << session.DeviceNumber() << " open ('help' lists the commands, "
+              << "Ctrl-D leaves)\n";
+    using_history();
+    rl_signal_event_hook = OnPromptSignal;
+  }
+  LineContext context{&session, &options, 0};
+  int status = kExitOk;
+  std::string line;
+  while (ReadLine(terminal, line)) {
+    line = Trim(line);
+    std::string topic;
+    switch (Classify(line, topic)) {
+      case LineKind::Empty:
+        continue;
+      case LineKind::Exit:
+        return status;
+      case LineKind::Help:
+        std::cout << (topic.empty() ? std::string(kShellHelp) : HelpText(topic));
+        std::cout.flush();
+        continue;
+      case LineKind::Command:
+        break;
+    }
+    ClearInterrupt();
+    status = RunLine(line, context);
+    std::cout.flush();
+    std::cerr.flush();
+  }
+  return status;
+}
+
+int RunFile(const std::string& path, Session& session, const CommonOptions& options, int depth) {
+  std::ifstream file(path);
+  if (!file) {
+    std::cerr << "qio5162: cannot read command file '" << path << "'\n";
+    return kExitUsage;
+  }
+  try {
+    session.Prepare(options, false);
+  } catch (const UsageError& error) {
+    std::cerr << "qio5162: " << error.what() << "\n";
+    return kExitUsage;
+  } catch (const DeviceError& error) {
+    std::cerr << "qio5162: " << error.what() << "\n";
+    return kExitDevice;
+  }
+  LineContext context{&session, &options, depth};
+  std::string line;
+  int number = 0;
+  while (std::getline(file, line)) {
+    ++number;
+    line = Trim(line);
+    std::string topic;
+    const LineKind kind = Classify(line, topic);
+    if (kind == LineKind::Empty) continue;
+    if (kind == LineKind::Exit) break;
+    if (kind == LineKind::Help) {
+      std::cout << (topic.empty() ? std::string(kShellHelp) : HelpText(topic));
+      continue;
+    }
+    if (!options.json) std::cout << "> " << line << "\n";
+    std::cout.flush();
+    const int status = RunLine(line, context);
+    std::cout.flush();
+    if (status != kExitOk) {
+      std::cerr << path << ":" << number << ": '" << line << "' failed (exit code " << status << ")\n";
+      return status;
+    }
+    if (Interrupted()) {
+      std::cerr << path << ":" << number << ": stopped by Ctrl-C\n";
+      return kExitDevice;
+    }
+  }
+  return kExitOk;
+}
+
+}  // namespace qio::tool

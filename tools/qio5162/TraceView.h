@@ -1,0 +1,148 @@
+// What the board's register trace shows about the driver's choices. The tool
+// sees only the library's results and the board's observable state; the
+// mode words and generator words that the driver writes tell which
+// measurement method or time base it picked.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "qio5162/target.h"
+
+namespace qio::tool {
+
+// Board registers, offsets from the I/O base.
+namespace reg {
+constexpr std::uint16_t Mode(unsigned block) { return static_cast<std::uint16_t>(8 * block); }
+constexpr std::uint16_t Load(unsigned block) { return static_cast<std::uint16_t>(8 * block + 2); }
+constexpr std::uint16_t Hold(unsigned block) { return static_cast<std::uint16_t>(8 * block + 4); }
+constexpr std::uint16_t Command(unsigned block) { return static_cast<std::uint16_t>(8 * block + 6); }
+constexpr std::uint16_t kStrobe = 0x20;
+constexpr std::uint16_t kInterruptEnable = 0x22;
+constexpr std::uint16_t kDirection = 0x2C;
+constexpr std::uint16_t PortData(unsigned port) { return static_cast<std::uint16_t>(0x26 + 2 * port); }
+constexpr std::uint16_t Generator(unsigned n) { return static_cast<std::uint16_t>(0x38 + 2 * n); }
+constexpr std::uint16_t kWindow = 0x40;
+
+constexpr std::uint8_t kCommandArm = 0x05;
+constexpr std::uint8_t kCommandLatch = 0x06;
+
+// Generator word: divisor - 1 in bits 0-3, source in bits 8-10, enable bit 12.
+constexpr std::uint32_t kGeneratorEnable = 0x1000;
+constexpr unsigned GeneratorSource(std::uint32_t word) { return (word >> 8) & 0x7; }
+constexpr unsigned GeneratorDivisor(std::uint32_t word) { return (word & 0xF) + 1; }
+
+// Mode words of the frequency and PWM measurements.
+constexpr std::uint32_t kModeGate = 0x0016;
+constexpr std::uint32_t kModeEdgeCounter = 0x9748;
+constexpr std::uint32_t kModePeriodBase = 0xA040;
+constexpr std::uint32_t kModePeriodSlow = 0xA440;
+constexpr std::uint32_t kModePhaseBase = 0xA048;
+constexpr std::uint32_t kModePhaseGenerator = 0xA448;
+}  // namespace reg
+
+// Switches the trace on for its lifetime and gathers what the board records.
+class TraceRecorder {
+ public:
+  explicit TraceRecorder(QioSimBoard* board);
+  ~TraceRecorder();
+  TraceRecorder(const TraceRecorder&) = delete;
+  TraceRecorder& operator=(const TraceRecorder&) = delete;
+
+  // Drains the board's trace into All(); returns how many entries were new.
+  std::size_t Collect();
+  const std::vector<QioPortAccess>& All() const { return entries_; }
+  // Forgets what was gathered (and drains the board first).
+  void Clear();
+  // Polls until `predicate` holds for an entry gathered after `fromIndex`,
+  // or `timeoutMs` passes; `onTick` (may be null) runs every poll with the
+  // seconds waited. Returns the index of the entry, or -1.
+  template <typename Predicate, typename Tick>
+  long WaitFor(std::size_t fromIndex, std::uint32_t timeoutMs, Predicate predicate, Tick onTick);
+
+ private:
+  // Sleeps one poll interval; false after Ctrl-C.
+  static bool PollOnce();
+  static std::uint64_t NowMs();
+  QioSimBoard* board_;
+  std::vector<QioPortAccess> entries_;
+};
+
+// Writes of one register in a trace slice, oldest first.
+std::vector<QioPortAccess> WritesTo(const std::vector<QioPortAccess>& trace, std::uint16_t offset,
+                                    std::size_t from = 0);
+std::optional<QioPortAccess> LastWrite(const std::vector<QioPortAccess>& trace, std::uint16_t offset,
+                                       std::size_t from = 0);
+// Index of the first read of `offset` at or after `from`, or -1.
+long FirstRead(const std::vector<QioPortAccess>& trace, std::uint16_t offset, std::size_t from);
+
+// How the driver measured the frequency on counter 0 (blocks 0 and 1).
+struct FrequencyMethod {
+  enum class Kind { Unknown, GateEdges, MediumRange, LongGate1s, LongGate2s, PeriodBase, PeriodSlow, FixedGate };
+  Kind kind = Kind::Unknown;
+  std::string name;         // "period method", "2 ms gate", ...
+  std::string description;  // one readable sentence of what the trace shows
+  bool background = false;  // the value comes from a measurement thread's pass
+  double passSeconds = 0;   // length of that pass
+  std::optional<unsigned> gateEdges;  // edges counted in the 2 ms gate
+  double timebaseHz = 0;
+};
+// `gateMs` is the start's gate argument (0 automatic ranging).
+FrequencyMethod InferFrequencyMethod(const std::vector<QioPortAccess>& trace, unsigned gateMs);
+
+// The time base of a pulse or PWM output on counter n: the generator word
+// the driver wrote, or the base clock.
+struct OutputTimebase {
+  bool generator = false;
+  unsigned source = 0;
+  unsigned divisor = 1;
+  double hz = 20e6;
+  std::optional<std::uint32_t> load;  // last LoadRegister value
+  std::optional<std::uint32_t> hold;  // last HoldRegister value
+  std::string Describe() const;
+};
+OutputTimebase InferOutputTimebase(const std::vector<QioPortAccess>& trace, unsigned counter);
+
+// The time base of the phase measurement of PWMStartRead: mode 0xA048 on
+// block 0 times the phases on the base clock, 0xA448 on generator 0.
+OutputTimebase InferPhaseTimebase(const std::vector<QioPortAccess>& trace);
+
+// The window of a counted PWM: counter 0 as prescaler runs one load count
+// and then its hold register's counts with its output high; counter 1 runs
+// only inside that high window.
+struct PrescalerWindow {
+  unsigned counts = 0;      // the hold register: the window's length in counts
+  double timebaseHz = 20e6; // generator 0 or the base clock
+  double seconds = 0;
+};
+PrescalerWindow InferPrescalerWindow(const std::vector<QioPortAccess>& trace);
+
+// Instants of the arming strobe and of the last latch strobe of a counter
+// (platform clock, ns); 0 when not found.
+struct CountWindow {
+  std::uint64_t armNs = 0;
+  std::uint64_t latchNs = 0;
+};
+CountWindow InferCountWindow(const std::vector<QioPortAccess>& trace, unsigned counter);
+
+// ---- template implementation ---------------------------------------------
+
+template <typename Predicate, typename Tick>
+long TraceRecorder::WaitFor(std::size_t fromIndex, std::uint32_t timeoutMs, Predicate predicate, Tick onTick) {
+  const std::uint64_t start = NowMs();
+  std::size_t checked = fromIndex;
+  while (true) {
+    Collect();
+    for (; checked < entries_.size(); ++checked) {
+      if (predicate(entries_[checked])) return static_cast<long>(checked);
+    }
+    const std::uint64_t waited = NowMs() - start;
+    if (waited >= timeoutMs) return -1;
+    onTick(static_cast<double>(waited) / 1000.0);
+    if (!PollOnce()) return -1;
+  }
+}
+
+}  // namespace qio::tool
