@@ -49,8 +49,11 @@ Line* LineOfLocked(Controller& pic, std::uint32_t sysIntr) {
   return &pic.lines[sysIntr - kSysIntrFirst];
 }
 
+// Counted before the event is set, so that a waiter woken by the delivery
+// already sees it counted.
 void DeliverLocked(Line& line) {
-  if (detail::SignalEventQuietly(line.event)) line.deliveries.fetch_add(1, std::memory_order_relaxed);
+  line.deliveries.fetch_add(1, std::memory_order_relaxed);
+  if (!detail::SignalEventQuietly(line.event)) line.deliveries.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void UnbindLocked(Line& line) {

@@ -51,6 +51,15 @@ class EnabledSources {
   std::vector<EventSpec> specs_;
 };
 
+// True when the DI line of `type` is an output line under the port's code:
+// output lines raise no DI interrupts.
+bool LineIsOutput(std::uint16_t type, const std::uint16_t codes[3]) {
+  const unsigned channel = type - ZQS_EVENT_DI_FIRST;
+  const unsigned code = codes[channel / 8];
+  const unsigned line = channel % 8;
+  return code == 1 || code == 2 || (code == 3 && line >= 4) || (code == 4 && line < 4);
+}
+
 std::string SpecText(const EventSpec& spec) {
   std::string text = EventTypeName(spec.type) + " (" + Hex(spec.type, 4) + ")";
   if (IsDiType(spec.type)) {
@@ -78,6 +87,16 @@ void RunEvents(CommandContext& context, const EventOptions& options) {
     enabled.push_back({{"type", spec.type}, {"name", EventTypeName(spec.type)}, {"firstPort", spec.firstPort},
                        {"portCount", spec.portCount}, {"every", spec.every}});
     context.out.Line("enabled " + SpecText(spec));
+  }
+  std::uint16_t codes[3] = {};
+  if (DioGetConfig(h, codes, 3) == 0) {
+    for (const EventSpec& spec : specs) {
+      if (IsDiType(spec.type) && LineIsOutput(spec.type, codes)) {
+        context.out.Line(Format("note: DI line %u is an output line of port %c (%s): it raises no DI events",
+                                spec.type - ZQS_EVENT_DI_FIRST, PortLetter((spec.type - ZQS_EVENT_DI_FIRST) / 8),
+                                DirectionName(codes[(spec.type - ZQS_EVENT_DI_FIRST) / 8]).c_str()));
+      }
+    }
   }
   std::string until = wanted ? Format("%u events", static_cast<unsigned>(wanted)) : std::string();
   if (timeout > 0) until += (until.empty() ? "" : " or ") + FormatSeconds(timeout);

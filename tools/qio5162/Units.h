@@ -1,6 +1,6 @@
 // Parsing of the tool's arguments: numbers (decimal or 0x hex), frequencies
 // and times with unit suffixes, port and counter names, and the simulated
-// signal specifications. Every parser throws UsageError with a short reason.
+// signal descriptions. Every parser throws UsageError with a short reason.
 #pragma once
 
 #include <cstdint>
