@@ -7,9 +7,7 @@
 #include "InterruptService.h"
 #include "qio/platform/errors.h"
 #include "qio/protocol/ioctl.h"
-#if QIO_HAVE_COUNTER_ENGINE
 #include "../counter/CounterEngine.h"
-#endif
 
 namespace qio::driver {
 
@@ -32,24 +30,20 @@ constexpr DispatchRow kRows[] = {
     {IOCTL_PORT_WRITE_WORD, 6, false, 0, B::kOutputLength, HandlePortWriteWord},
     {IOCTL_PORT_WRITE_DWORD, 8, false, 0, B::kOutputLength, HandlePortWriteDword},
     {IOCTL_DIO_GET_CURRENT_DO_PORTS, 8, true, 0, B::kHandler, HandleReadDoPorts},
-#if QIO_HAVE_COUNTER_ENGINE
     {IOCTL_COUNTER_EVENT_START, 4, false, 0, B::kZero, HandleCounterEventStart},
     {IOCTL_COUNTER_EVENT_READ, 8, true, 8, B::kFixed, HandleCounterEventRead},
     {IOCTL_COUNTER_FREQ_START, 6, false, 0, B::kZero, HandleCounterFreqStart},
     {IOCTL_COUNTER_FREQ_READ, 8, true, 8, B::kFixed, HandleCounterFreqRead},
     {IOCTL_COUNTER_PULSE_START, 16, false, 0, B::kZero, HandleCounterPulseStart},
     {IOCTL_COUNTER_RESET, 2, false, 0, B::kZero, HandleCounterReset},
-#endif
     {IOCTL_PROPERTY_GET, 4, true, 3, B::kFixed, HandlePropertyGet},
     {IOCTL_PROPERTY_SET, 8, false, 0, B::kZero, HandlePropertySet},
-#if QIO_HAVE_COUNTER_ENGINE
     {IOCTL_FREQOUT_START, 6, false, 0, B::kZero, HandleFreqOutStart},
     {IOCTL_PWM_SETTING, 20, false, 0, B::kZero, HandlePwmSetting},
     {IOCTL_PWM_ENABLE, 2, false, 0, B::kZero, HandlePwmEnable},
     // The handler writes the whole 12-byte record back.
     {IOCTL_PWM_START_READ, 12, true, 12, B::kZero, HandlePwmStartRead},
     {IOCTL_COUNTER_CONFIG, 20, false, 0, B::kZero, HandleCounterConfig},
-#endif
 };
 
 }  // namespace

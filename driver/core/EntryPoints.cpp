@@ -10,9 +10,7 @@
 #include "qio/platform/errors.h"
 #include "qio/platform/kernel.h"
 #include "qio/platform/interrupts.h"
-#if QIO_HAVE_COUNTER_ENGINE
 #include "../counter/CounterEngine.h"
-#endif
 
 namespace qio::driver {
 
@@ -22,11 +20,7 @@ namespace {
 // record (null handles are skipped).
 void ReleaseDevice(DeviceContext* ctx, bool counterEngineReady) {
   CloseNamedEvents(*ctx);
-#if QIO_HAVE_COUNTER_ENGINE
   if (counterEngineReady) CounterEngineRelease(*ctx);
-#else
-  (void)counterEngineReady;
-#endif
   if (ctx->interruptEvent != platform::kNullHandle) platform::CloseHandle(ctx->interruptEvent);
   ctx->interruptEvent = platform::kNullHandle;
   delete ctx;
@@ -49,17 +43,13 @@ DeviceContext* InitDevice(const char* activeKey) {
   }
   ctx->istPriority = kIstPriority;
   // `lock` is ready with the record; the counter engine builds on it.
-  bool counterEngineReady = false;
-#if QIO_HAVE_COUNTER_ENGINE
-  counterEngineReady = CounterEngineInit(*ctx);
-  if (!counterEngineReady) {
+  if (!CounterEngineInit(*ctx)) {
     ReleaseDevice(ctx, false);
     return nullptr;
   }
-#endif
   ctx->interruptEvent = platform::CreateEvent(false, false);
   if (ctx->interruptEvent == platform::kNullHandle || !configured) {
-    ReleaseDevice(ctx, counterEngineReady);
+    ReleaseDevice(ctx, true);
     return nullptr;
   }
   RegisterDevice(*ctx);
@@ -109,10 +99,8 @@ bool CloseDevice(DeviceContext* ctx) {
   StopInterruptService(*ctx);
   ctx->eventEnableMask.store(0);
   for (auto& trigger : ctx->eventTriggerCount) trigger.store(0);
-#if QIO_HAVE_COUNTER_ENGINE
   ResetCounter(*ctx, 0);
   ResetCounter(*ctx, 1);
-#endif
   return true;
 }
 

@@ -32,11 +32,6 @@ void Board::Detach() {
   attached_ = false;
 }
 
-bool Board::Attached() const {
-  std::scoped_lock guard(attachMutex_);
-  return attached_;
-}
-
 void Board::Raise(unsigned requests) {
   for (unsigned i = 0; i < requests; ++i) platform::RaiseInterruptRequest(irq_);
 }

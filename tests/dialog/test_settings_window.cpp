@@ -23,9 +23,7 @@
 #include "config/dialog/qt/DialogTemplate.h"
 #include "config/dialog/qt/PageWidgets.h"
 #include "config/dialog/qt/SettingsWindow.h"
-#if defined(QIO_TEST_BOOT)
 #include "qio5162/target.h"
-#endif
 
 namespace qio::config::qt {
 namespace {
@@ -281,7 +279,6 @@ TEST_F(SettingsWindowTest, OpeningTheSameScriptAgainBringsTheOpenWindowForward) 
   delete second.data();
 }
 
-#if defined(QIO_TEST_BOOT)
 TEST_F(SettingsWindowTest, AScriptSavedThroughTheWindowBootsOnTheHostedTarget) {
   Open();
   Click(control::kAdd);
@@ -314,7 +311,6 @@ TEST_F(SettingsWindowTest, AScriptSavedThroughTheWindowBootsOnTheHostedTarget) {
   }
   EXPECT_EQ(qio_target_shutdown(target), QIO_TARGET_OK);
 }
-#endif
 
 }  // namespace
 }  // namespace qio::config::qt

@@ -356,7 +356,7 @@ TEST_F(RegistryTest, ConcurrentWritersAndReadersLeaveAConsistentTree) {
     const std::vector<std::string> names = SubKeys(writer);
     ASSERT_EQ(names.size(), kKeysEach);
     for (std::uint32_t j = 0; j < kKeysEach; ++j) {
-      EXPECT_EQ(names[j], "K" + std::to_string(j));
+      EXPECT_EQ(names[j], std::string("K").append(std::to_string(j)));
       RegKey key = kNullHandle;
       ASSERT_EQ(RegOpenKey(writer, names[j], &key), kErrorSuccess);
       std::uint32_t value = 0;

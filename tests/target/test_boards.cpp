@@ -40,7 +40,6 @@ class BoardTest : public ::testing::Test {
   }
 };
 
-#ifdef QIO_TEST_WITH_SIM
 
 constexpr uint16_t kBase = 0x300;
 constexpr uint16_t kDirection = 0x2C;
@@ -181,18 +180,5 @@ TEST_F(BoardTest, ClockGeneratorWrittenOnTheBusShowsOnFreqOut) {
   EXPECT_EQ(hz, 0.0);
 }
 
-#else
-
-TEST_F(BoardTest, WithoutTheBoardModelNoBoardCanBePlugged) {
-  QioTarget* target = Boot(BoardKey("ZQS5162S0", "Zqs5162s.dll", 0x300, 5), QIO_TARGET_BARE);
-  EXPECT_NE(Report(target).find("no board for Drivers\\BuiltIn\\ZQS5162S0: the board model is not part of this build"),
-            std::string::npos);
-  QioSimBoard* board = nullptr;
-  EXPECT_EQ(qio_target_plug_board(target, 0x300, 5, &board), QIO_TARGET_E_STATE);
-  EXPECT_EQ(board, nullptr);
-  EXPECT_EQ(qio_target_board(target, 0x300), nullptr);
-}
-
-#endif
 
 }  // namespace

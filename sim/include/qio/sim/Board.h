@@ -40,7 +40,6 @@ class Board final : public platform::PortDevice {
   bool Attach();
   // Unmaps the window; returns once no bus access to the board is running.
   void Detach();
-  bool Attached() const;
 
   // ---- PortDevice ---------------------------------------------------------
   std::uint32_t PortRead(std::uint16_t offset, unsigned width) override;
