@@ -5,6 +5,7 @@
 // requests would otherwise reach sources that the new open just enabled).
 // Lookups by handle take only the short table lock.
 #include "DeviceTable.h"
+#include "ExportGuard.h"
 
 #include <new>
 #include <vector>
@@ -210,6 +211,16 @@ EntryRef LookupDevice(std::uint32_t handle) {
   return Table().Lookup(handle);
 }
 
+std::uint32_t DeviceNumberOfHandle(std::uint32_t handle) noexcept {
+  try {
+    if (handle == 0) return 0;
+    const std::shared_ptr<DeviceEntry> entry = Table().FindByHandle(handle);
+    return entry ? entry->deviceNumber : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
 std::uint32_t OpenDevice(std::uint32_t deviceNumber, std::uint32_t* handle) {
   const std::uint32_t base = ErrorBase(deviceNumber);
   if (handle == nullptr) return base + kLowArgument;
@@ -280,9 +291,9 @@ std::uint32_t CallsInProgress(std::uint32_t handle) {
 }  // namespace qio::library
 
 extern "C" ZQS5162_API uint32_t DeviceOpen(uint32_t DeviceNumber, uint32_t* DriverHandle) {
-  return qio::library::OpenDevice(DeviceNumber, DriverHandle);
+  return qio::library::GuardedForDevice(DeviceNumber, [&]() -> uint32_t { return qio::library::OpenDevice(DeviceNumber, DriverHandle); });
 }
 
 extern "C" ZQS5162_API uint32_t DeviceClose(uint32_t* DriverHandle) {
-  return qio::library::CloseDevice(DriverHandle);
+  return qio::library::GuardedForHandle(DriverHandle != nullptr ? *DriverHandle : 0u, [&]() -> uint32_t { return qio::library::CloseDevice(DriverHandle); });
 }

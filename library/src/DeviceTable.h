@@ -39,6 +39,9 @@ class EntryRef {
 // The entry of a driver handle, or an empty EntryRef.
 EntryRef LookupDevice(std::uint32_t handle);
 
+// The device number of a live handle; 0 when it matches no entry. Never throws.
+std::uint32_t DeviceNumberOfHandle(std::uint32_t handle) noexcept;
+
 // DeviceOpen and DeviceClose.
 std::uint32_t OpenDevice(std::uint32_t deviceNumber, std::uint32_t* handle);
 std::uint32_t CloseDevice(std::uint32_t* handle);

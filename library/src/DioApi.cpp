@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "DeviceTable.h"
+#include "ExportGuard.h"
 #include "Requests.h"
 #include "ResultCodes.h"
 #include "qio/protocol/ioctl.h"
@@ -123,84 +124,88 @@ using namespace qio::library;
 // ---- DI -------------------------------------------------------------------
 
 extern "C" ZQS5162_API uint32_t DioReadDiPorts(uint32_t h, uint32_t FirstPort, uint32_t PortCount, uint8_t* Buffer) {
-  return ReadPorts(h, Side::Input, FirstPort, PortCount, Buffer);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return ReadPorts(h, Side::Input, FirstPort, PortCount, Buffer); });
 }
 
 extern "C" ZQS5162_API uint32_t DioReadPortByte(uint32_t h, uint16_t Port, uint8_t* Value) {
-  return ReadPorts(h, Side::Input, Port, 1, Value);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return ReadPorts(h, Side::Input, Port, 1, Value); });
 }
 
 extern "C" ZQS5162_API uint32_t DioReadPortWord(uint32_t h, uint16_t Port, uint16_t* ValidMask, uint16_t* Value) {
-  return ReadMulti<std::uint16_t>(h, Side::Input, Port, ValidMask, Value);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return ReadMulti<std::uint16_t>(h, Side::Input, Port, ValidMask, Value); });
 }
 
 extern "C" ZQS5162_API uint32_t DioReadPortDword(uint32_t h, uint16_t Port, uint32_t* ValidMask, uint32_t* Value) {
-  return ReadMulti<std::uint32_t>(h, Side::Input, Port, ValidMask, Value);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return ReadMulti<std::uint32_t>(h, Side::Input, Port, ValidMask, Value); });
 }
 
 extern "C" ZQS5162_API uint32_t DioReadBit(uint32_t h, uint16_t Port, uint16_t Bit, uint16_t* Value) {
-  return ReadBit(h, Side::Input, Port, Bit, Value);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return ReadBit(h, Side::Input, Port, Bit, Value); });
 }
 
 // ---- read-back of the output ports -----------------------------------------
 
 extern "C" ZQS5162_API uint32_t DioGetCurrentDoPortsState(uint32_t h, uint32_t FirstPort, uint32_t PortCount,
                                                           uint8_t* Buffer) {
-  return ReadPorts(h, Side::OutputRecord, FirstPort, PortCount, Buffer);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return ReadPorts(h, Side::OutputRecord, FirstPort, PortCount, Buffer); });
 }
 
 extern "C" ZQS5162_API uint32_t DioGetCurrentDOByte(uint32_t h, uint16_t Port, uint8_t* Value) {
-  return ReadPorts(h, Side::OutputRecord, Port, 1, Value);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return ReadPorts(h, Side::OutputRecord, Port, 1, Value); });
 }
 
 extern "C" ZQS5162_API uint32_t DioGetCurrentDOWord(uint32_t h, uint16_t Port, uint16_t* ValidMask,
                                                     uint16_t* Value) {
-  return ReadMulti<std::uint16_t>(h, Side::OutputRecord, Port, ValidMask, Value);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return ReadMulti<std::uint16_t>(h, Side::OutputRecord, Port, ValidMask, Value); });
 }
 
 extern "C" ZQS5162_API uint32_t DioGetCurrentDODword(uint32_t h, uint16_t Port, uint32_t* ValidMask,
                                                      uint32_t* Value) {
-  return ReadMulti<std::uint32_t>(h, Side::OutputRecord, Port, ValidMask, Value);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return ReadMulti<std::uint32_t>(h, Side::OutputRecord, Port, ValidMask, Value); });
 }
 
 extern "C" ZQS5162_API uint32_t DioGetCurrentDOBit(uint32_t h, uint16_t Port, uint16_t Bit, uint16_t* Value) {
-  return ReadBit(h, Side::OutputRecord, Port, Bit, Value);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return ReadBit(h, Side::OutputRecord, Port, Bit, Value); });
 }
 
 // ---- writers ---------------------------------------------------------------
 
 extern "C" ZQS5162_API uint32_t DioWriteDoPorts(uint32_t h, uint32_t FirstPort, uint32_t PortCount,
                                                 const uint8_t* Data) {
-  EntryRef entry = LookupDevice(h);
-  if (!entry) return kResultBadHandle;
-  const std::uint32_t base = ErrorBase(entry->deviceNumber);
-  if (!RangeValid(FirstPort, PortCount, PortsOf(*entry, Side::OutputRecord))) return base + kLowRange;
-  if (Data == nullptr) return base + kLowArgument;
-  return SendPortsWrite(*entry, FirstPort, PortCount, Data);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t {
+    EntryRef entry = LookupDevice(h);
+    if (!entry) return kResultBadHandle;
+    const std::uint32_t base = ErrorBase(entry->deviceNumber);
+    if (!RangeValid(FirstPort, PortCount, PortsOf(*entry, Side::OutputRecord))) return base + kLowRange;
+    if (Data == nullptr) return base + kLowArgument;
+    return SendPortsWrite(*entry, FirstPort, PortCount, Data);
+  });
 }
 
 extern "C" ZQS5162_API uint32_t DioWritePortByte(uint32_t h, uint16_t Port, uint16_t Mask, uint16_t State) {
-  return WriteMasked(h, Port, 1, Mask, State);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return WriteMasked(h, Port, 1, Mask, State); });
 }
 
 extern "C" ZQS5162_API uint32_t DioWritePortWord(uint32_t h, uint16_t Port, uint16_t Mask, uint16_t State) {
-  return WriteMasked(h, Port, 2, Mask, State);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return WriteMasked(h, Port, 2, Mask, State); });
 }
 
 extern "C" ZQS5162_API uint32_t DioWritePortDword(uint32_t h, uint16_t Port, uint32_t Mask, uint32_t State) {
-  return WriteMasked(h, Port, 4, Mask, State);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return WriteMasked(h, Port, 4, Mask, State); });
 }
 
 extern "C" ZQS5162_API uint32_t DioWriteBit(uint32_t h, uint16_t Port, uint16_t Bit, uint16_t State) {
-  EntryRef entry = LookupDevice(h);
-  if (!entry) return kResultBadHandle;
-  const std::uint32_t base = ErrorBase(entry->deviceNumber);
-  if (Bit > kHighestBit) return base + kLowArgument;
-  if (!RangeValid(Port, 1, PortsOf(*entry, Side::OutputRecord))) return base + kLowRange;
-  std::uint8_t byte = 0;
-  const std::uint32_t readBack = SendPortsRead(*entry, Side::OutputRecord, Port, 1, &byte);
-  if (readBack != kSuccess) return readBack;
-  const auto bitMask = static_cast<std::uint8_t>(1u << Bit);
-  byte = static_cast<std::uint8_t>(State != 0 ? (byte | bitMask) : (byte & ~bitMask));
-  return SendPortsWrite(*entry, Port, 1, &byte);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t {
+    EntryRef entry = LookupDevice(h);
+    if (!entry) return kResultBadHandle;
+    const std::uint32_t base = ErrorBase(entry->deviceNumber);
+    if (Bit > kHighestBit) return base + kLowArgument;
+    if (!RangeValid(Port, 1, PortsOf(*entry, Side::OutputRecord))) return base + kLowRange;
+    std::uint8_t byte = 0;
+    const std::uint32_t readBack = SendPortsRead(*entry, Side::OutputRecord, Port, 1, &byte);
+    if (readBack != kSuccess) return readBack;
+    const auto bitMask = static_cast<std::uint8_t>(1u << Bit);
+    byte = static_cast<std::uint8_t>(State != 0 ? (byte | bitMask) : (byte & ~bitMask));
+    return SendPortsWrite(*entry, Port, 1, &byte);
+  });
 }

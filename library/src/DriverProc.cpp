@@ -3,6 +3,7 @@
 // does every check. Numbers not in the table return 27.
 #include "CounterConfig.h"
 #include "DeviceTable.h"
+#include "ExportGuard.h"
 #include "ResultCodes.h"
 #include "qio5162/Zqs5162.h"
 
@@ -197,7 +198,9 @@ std::uint32_t Dispatch(std::uint32_t function, uintptr_t handle, uintptr_t param
 
 extern "C" ZQS5162_API uint32_t DriverProc(uint32_t Reserved1, uint32_t Reserved2, uint32_t Function,
                                            uintptr_t Handle, uintptr_t Parameter) {
-  (void)Reserved1;
-  (void)Reserved2;
-  return qio::library::Dispatch(Function & 0xFFFFu, Handle, Parameter);
+  return qio::library::GuardedForHandle(static_cast<uint32_t>(Handle), [&]() -> uint32_t {
+    (void)Reserved1;
+    (void)Reserved2;
+    return qio::library::Dispatch(Function & 0xFFFFu, Handle, Parameter);
+  });
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "DeviceTable.h"
+#include "ExportGuard.h"
 #include "ResultCodes.h"
 #include "qio/protocol/registry_names.h"
 #include "qio5162/Zqs5162.h"
@@ -37,14 +38,16 @@ const DeviceFeatures& TheDeviceFeatures() { return kFeatures; }
 using namespace qio::library;
 
 extern "C" ZQS5162_API uint32_t DeviceGetFeatures(uint32_t DriverHandle, void* Buffer, uint16_t Size) {
-  EntryRef entry = LookupDevice(DriverHandle);
-  if (!entry) return kResultBadHandle;
-  const std::uint32_t base = ErrorBase(entry->deviceNumber);
-  // The record is copied whole; a buffer declared smaller than it is refused
-  // rather than overrun.
-  if (Buffer == nullptr || Size < kFeaturesSize) return base + kLowArgument;
-  const DeviceFeatures* features = entry->settings.features;
-  if (entry->settings.boardId != qio::protocol::kBoardId || features == nullptr) return base + kLowBoardId;
-  std::memcpy(Buffer, features, kFeaturesSize);
-  return kSuccess;
+  return qio::library::GuardedForHandle(DriverHandle, [&]() -> uint32_t {
+    EntryRef entry = LookupDevice(DriverHandle);
+    if (!entry) return kResultBadHandle;
+    const std::uint32_t base = ErrorBase(entry->deviceNumber);
+    // The record is copied whole; a buffer declared smaller than it is refused
+    // rather than overrun.
+    if (Buffer == nullptr || Size < kFeaturesSize) return base + kLowArgument;
+    const DeviceFeatures* features = entry->settings.features;
+    if (entry->settings.boardId != qio::protocol::kBoardId || features == nullptr) return base + kLowBoardId;
+    std::memcpy(Buffer, features, kFeaturesSize);
+    return kSuccess;
+  });
 }

@@ -4,6 +4,7 @@
 // offset above "IoPortCount" is refused here with the plain code 10; an
 // offset equal to it passes and is left to the driver's own window check.
 #include "DeviceTable.h"
+#include "ExportGuard.h"
 #include "Requests.h"
 #include "ResultCodes.h"
 #include "qio/protocol/directions.h"
@@ -50,57 +51,63 @@ namespace protocol = qio::protocol;
 // ---- directions --------------------------------------------------------------
 
 extern "C" ZQS5162_API uint32_t DioSetPortMode(uint32_t h, uint16_t Port, uint16_t Direction) {
-  EntryRef entry = LookupDevice(h);
-  if (!entry) return kResultBadHandle;
-  const std::uint32_t base = ErrorBase(entry->deviceNumber);
-  if (Port >= InputPorts(*entry->settings.features)) return base + kLowRange;
-  if (!DirectionAllowed(Port, Direction)) return base + kLowArgument;
-  std::uint8_t codes[3] = {};
-  const std::uint32_t read = ReadDirectionCodes(*entry, codes);
-  if (read != kSuccess) return read;
-  codes[Port] = static_cast<std::uint8_t>(Direction);
-  return WriteDirectionCodes(*entry, codes);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t {
+    EntryRef entry = LookupDevice(h);
+    if (!entry) return kResultBadHandle;
+    const std::uint32_t base = ErrorBase(entry->deviceNumber);
+    if (Port >= InputPorts(*entry->settings.features)) return base + kLowRange;
+    if (!DirectionAllowed(Port, Direction)) return base + kLowArgument;
+    std::uint8_t codes[3] = {};
+    const std::uint32_t read = ReadDirectionCodes(*entry, codes);
+    if (read != kSuccess) return read;
+    codes[Port] = static_cast<std::uint8_t>(Direction);
+    return WriteDirectionCodes(*entry, codes);
+  });
 }
 
 extern "C" ZQS5162_API uint32_t DioGetConfig(uint32_t h, uint16_t* Codes, uint16_t Count) {
-  EntryRef entry = LookupDevice(h);
-  if (!entry) return kResultBadHandle;
-  const unsigned ports = InputPorts(*entry->settings.features);
-  const unsigned count = Count > ports ? ports : Count;
-  if (Codes == nullptr && count > 0) return ErrorBase(entry->deviceNumber) + kLowArgument;
-  std::uint8_t codes[3] = {};
-  const std::uint32_t read = ReadDirectionCodes(*entry, codes);
-  if (read != kSuccess) return read;
-  for (unsigned port = 0; port < count; ++port) Codes[port] = codes[port];
-  return kSuccess;
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t {
+    EntryRef entry = LookupDevice(h);
+    if (!entry) return kResultBadHandle;
+    const unsigned ports = InputPorts(*entry->settings.features);
+    const unsigned count = Count > ports ? ports : Count;
+    if (Codes == nullptr && count > 0) return ErrorBase(entry->deviceNumber) + kLowArgument;
+    std::uint8_t codes[3] = {};
+    const std::uint32_t read = ReadDirectionCodes(*entry, codes);
+    if (read != kSuccess) return read;
+    for (unsigned port = 0; port < count; ++port) Codes[port] = codes[port];
+    return kSuccess;
+  });
 }
 
 // ---- raw registers -----------------------------------------------------------
 
 extern "C" ZQS5162_API uint32_t ReadPortByte(uint32_t h, uint16_t Port, uint16_t* Value) {
-  std::uint8_t byte = 0;
-  const std::uint32_t result = RawRead<std::uint8_t>(h, Port, protocol::IOCTL_PORT_READ_BYTE,
-                                                     Value == nullptr ? nullptr : &byte);
-  if (result == kSuccess) *Value = byte;  // zero-extended
-  return result;
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t {
+    std::uint8_t byte = 0;
+    const std::uint32_t result = RawRead<std::uint8_t>(h, Port, protocol::IOCTL_PORT_READ_BYTE,
+                                                       Value == nullptr ? nullptr : &byte);
+    if (result == kSuccess) *Value = byte;  // zero-extended
+    return result;
+  });
 }
 
 extern "C" ZQS5162_API uint32_t ReadPortWord(uint32_t h, uint16_t Port, uint16_t* Value) {
-  return RawRead<std::uint16_t>(h, Port, protocol::IOCTL_PORT_READ_WORD, Value);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return RawRead<std::uint16_t>(h, Port, protocol::IOCTL_PORT_READ_WORD, Value); });
 }
 
 extern "C" ZQS5162_API uint32_t ReadPortDword(uint32_t h, uint16_t Port, uint32_t* Value) {
-  return RawRead<std::uint32_t>(h, Port, protocol::IOCTL_PORT_READ_DWORD, Value);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return RawRead<std::uint32_t>(h, Port, protocol::IOCTL_PORT_READ_DWORD, Value); });
 }
 
 extern "C" ZQS5162_API uint32_t WritePortByte(uint32_t h, uint16_t Port, uint8_t Value) {
-  return RawAccess(h, Port, protocol::IOCTL_PORT_WRITE_BYTE, 5, Value, nullptr, 0, false);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return RawAccess(h, Port, protocol::IOCTL_PORT_WRITE_BYTE, 5, Value, nullptr, 0, false); });
 }
 
 extern "C" ZQS5162_API uint32_t WritePortWord(uint32_t h, uint16_t Port, uint16_t Value) {
-  return RawAccess(h, Port, protocol::IOCTL_PORT_WRITE_WORD, 6, Value, nullptr, 0, false);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return RawAccess(h, Port, protocol::IOCTL_PORT_WRITE_WORD, 6, Value, nullptr, 0, false); });
 }
 
 extern "C" ZQS5162_API uint32_t WritePortDword(uint32_t h, uint16_t Port, uint32_t Value) {
-  return RawAccess(h, Port, protocol::IOCTL_PORT_WRITE_DWORD, 8, Value, nullptr, 0, false);
+  return qio::library::GuardedForHandle(h, [&]() -> uint32_t { return RawAccess(h, Port, protocol::IOCTL_PORT_WRITE_DWORD, 8, Value, nullptr, 0, false); });
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "DeviceTable.h"
+#include "ExportGuard.h"
 #include "Requests.h"
 #include "ResultCodes.h"
 #include "qio5162/Zqs5162.h"
@@ -113,57 +114,61 @@ using namespace qio::library;
 
 extern "C" ZQS5162_API uint32_t DeviceGetProperty(uint32_t DriverHandle, uint16_t Id, void* Buffer,
                                                   uint32_t* Length) {
-  EntryRef entry = LookupDevice(DriverHandle);
-  if (!entry) return kResultBadHandle;
-  const std::uint32_t base = ErrorBase(entry->deviceNumber);
-  if (Length == nullptr) return base + kLowArgument;
-  if (Buffer != nullptr) std::memset(Buffer, 0, *Length);
-  const std::optional<std::vector<std::uint8_t>> value = PropertyValue(Id, *entry);
-  if (!value) return base + kLowProperty;
-  const auto size = static_cast<std::uint32_t>(value->size());
-  if (Buffer == nullptr) {
+  return qio::library::GuardedForHandle(DriverHandle, [&]() -> uint32_t {
+    EntryRef entry = LookupDevice(DriverHandle);
+    if (!entry) return kResultBadHandle;
+    const std::uint32_t base = ErrorBase(entry->deviceNumber);
+    if (Length == nullptr) return base + kLowArgument;
+    if (Buffer != nullptr) std::memset(Buffer, 0, *Length);
+    const std::optional<std::vector<std::uint8_t>> value = PropertyValue(Id, *entry);
+    if (!value) return base + kLowProperty;
+    const auto size = static_cast<std::uint32_t>(value->size());
+    if (Buffer == nullptr) {
+      *Length = size;
+      return kSuccess;
+    }
+    if (*Length < size) {
+      *Length = size;
+      return base + kLowArgument;
+    }
+    if (IsOutputMasks(Id)) {
+      std::uint8_t codes[3] = {};
+      const std::uint32_t read = ReadDirectionCodes(*entry, codes);
+      if (read != kSuccess) return read;
+      std::memset(Buffer, 0, *Length);
+      auto* out = static_cast<std::uint8_t*>(Buffer);
+      const unsigned ports = size / 4;
+      for (unsigned p = 0; p < ports && p < 3; ++p) {
+        const std::uint32_t mask = MaskOfCode(codes[p]);
+        for (unsigned k = 0; k < 4; ++k) out[4 * p + k] = static_cast<std::uint8_t>(mask >> (8 * k));
+      }
+    } else {
+      std::memcpy(Buffer, value->data(), size);
+    }
     *Length = size;
     return kSuccess;
-  }
-  if (*Length < size) {
-    *Length = size;
-    return base + kLowArgument;
-  }
-  if (IsOutputMasks(Id)) {
-    std::uint8_t codes[3] = {};
-    const std::uint32_t read = ReadDirectionCodes(*entry, codes);
-    if (read != kSuccess) return read;
-    std::memset(Buffer, 0, *Length);
-    auto* out = static_cast<std::uint8_t*>(Buffer);
-    const unsigned ports = size / 4;
-    for (unsigned p = 0; p < ports && p < 3; ++p) {
-      const std::uint32_t mask = MaskOfCode(codes[p]);
-      for (unsigned k = 0; k < 4; ++k) out[4 * p + k] = static_cast<std::uint8_t>(mask >> (8 * k));
-    }
-  } else {
-    std::memcpy(Buffer, value->data(), size);
-  }
-  *Length = size;
-  return kSuccess;
+  });
 }
 
 extern "C" ZQS5162_API uint32_t DeviceSetProperty(uint32_t DriverHandle, uint16_t Id, const void* Data,
                                                   uint32_t Length) {
-  EntryRef entry = LookupDevice(DriverHandle);
-  if (!entry) return kResultBadHandle;
-  const std::uint32_t base = ErrorBase(entry->deviceNumber);
-  if (Data == nullptr) return base + kLowArgument;
-  if (!IsOutputMasks(Id)) return base + kLowProperty;
-  const unsigned ports = InputPorts(*entry->settings.features);
-  if (Length < 4 * ports) return base + kLowArgument;
-  const auto* in = static_cast<const std::uint8_t*>(Data);
-  std::uint8_t codes[3] = {};
-  for (unsigned p = 0; p < ports && p < 3; ++p) {
-    std::uint32_t mask = 0;
-    for (unsigned k = 0; k < 4; ++k) mask |= static_cast<std::uint32_t>(in[4 * p + k]) << (8 * k);
-    const std::optional<std::uint8_t> code = CodeOfMask(mask);
-    if (!code || !DirectionAllowed(p, *code)) return base + kLowArgument;
-    codes[p] = *code;
-  }
-  return WriteDirectionCodes(*entry, codes);
+  return qio::library::GuardedForHandle(DriverHandle, [&]() -> uint32_t {
+    EntryRef entry = LookupDevice(DriverHandle);
+    if (!entry) return kResultBadHandle;
+    const std::uint32_t base = ErrorBase(entry->deviceNumber);
+    if (Data == nullptr) return base + kLowArgument;
+    if (!IsOutputMasks(Id)) return base + kLowProperty;
+    const unsigned ports = InputPorts(*entry->settings.features);
+    if (Length < 4 * ports) return base + kLowArgument;
+    const auto* in = static_cast<const std::uint8_t*>(Data);
+    std::uint8_t codes[3] = {};
+    for (unsigned p = 0; p < ports && p < 3; ++p) {
+      std::uint32_t mask = 0;
+      for (unsigned k = 0; k < 4; ++k) mask |= static_cast<std::uint32_t>(in[4 * p + k]) << (8 * k);
+      const std::optional<std::uint8_t> code = CodeOfMask(mask);
+      if (!code || !DirectionAllowed(p, *code)) return base + kLowArgument;
+      codes[p] = *code;
+    }
+    return WriteDirectionCodes(*entry, codes);
+  });
 }

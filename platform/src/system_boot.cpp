@@ -10,13 +10,19 @@
 
 #include "qio/platform/device_manager.h"
 
+// The harness's opaque target (include/qio5162/target.h); only its address
+// passes through here.
+struct QioTarget;
+
 namespace qio::platform {
 namespace {
 
 constexpr const char* kTargetModule = "libqio5162target.so";
 constexpr const char* kTargetBoot = "qio_target_boot";
 
-using TargetBoot = int (*)(const char* registryText, void** target);
+// Exactly the type of qio_target_boot: a call through a pointer of any other
+// function type is undefined.
+using TargetBoot = int (*)(const char* registryText, QioTarget** target);
 
 std::atomic<bool> systemBooted{false};
 
@@ -45,7 +51,7 @@ bool EnsureSystemBooted() {
     dlclose(module);
     return false;
   }
-  void* target = nullptr;
+  QioTarget* target = nullptr;
   boot(nullptr, &target);
   return SystemBooted();
 }
