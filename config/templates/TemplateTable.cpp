@@ -1,5 +1,7 @@
 #include "config/templates/TemplateTable.h"
 
+#include <cstring>
+
 #include "config/script/RegScriptFile.h"
 
 namespace qio::config {
@@ -9,9 +11,19 @@ TemplateTable::TemplateTable(MessageSink* messages, FileLayer& files)
 
 int TemplateTable::Load(const std::string& scriptPath) {
   slots_.fill(TemplateRecord{});
+  lastError_.clear();
   // One editor serves all sections: the file does not change while reading.
   RegScriptFile script(files_);
-  if (const int rc = script.Open(scriptPath.c_str()); rc != 0) return rc;
+  if (const int rc = script.Open(scriptPath.c_str()); rc != 0) {
+    lastError_ = script.message();
+    return rc;
+  }
+  Load(script.script());
+  return 0;
+}
+
+void TemplateTable::Load(const ScriptText& script) {
+  slots_.fill(TemplateRecord{});
   for (int n = 0; n < kTemplateSlots; ++n) {
     std::uint32_t ioBase = 0;
     std::uint32_t irq = 0;
@@ -31,7 +43,6 @@ int TemplateTable::Load(const std::string& scriptPath) {
     if (table[2].type == kTypeBinary) record.portConfig = portConfig;
     record.inUse = record.ioBase != 0 ? 1 : 0;
   }
-  return 0;
 }
 
 int TemplateTable::AllocateSlot() {
@@ -103,27 +114,42 @@ void TemplateTable::RemoveSlot(int n) {
 }
 
 bool TemplateTable::Save(const std::string& scriptPath) {
-  bool ok = true;
-  // From the top down, so that removing one section does not disturb the
-  // search for the next.
+  lastError_.clear();
+  lastSaveInPlace_ = false;
+  RegScriptFile script(files_);
+  if (script.Open(scriptPath.c_str()) != 0) {
+    lastError_ = script.message();
+    return false;
+  }
+  ScriptText edited = script.script();
+  if (!Apply(edited)) {
+    lastError_ = edited.error();
+    return false;
+  }
+  if (const int rc = script.Replace(edited); rc != 0) {
+    lastError_ = script.message().empty() ? std::strerror(rc) : script.message();
+    return false;
+  }
+  lastSaveInPlace_ = script.lastWriteInPlace();
+  return true;
+}
+
+bool TemplateTable::Apply(ScriptText& script) {
+  // Sections of free slots go first, from the top down.
   for (int n = kTemplateSlots - 1; n >= 0; --n) {
     if (slots_[static_cast<std::size_t>(n)].inUse != 0) continue;
-    RegScriptFile script(files_);
-    if (script.Open(scriptPath.c_str()) != 0 || script.RemoveSection(n) != 0) ok = false;
+    if (script.RemoveSection(n) != 0) return false;
   }
   for (int n = 0; n < kTemplateSlots; ++n) {
     if (slots_[static_cast<std::size_t>(n)].inUse == 0) continue;
-    if (!WriteTemplate(scriptPath, n)) ok = false;
+    if (!WriteTemplate(script, n)) return false;
   }
-  return ok;
+  return true;
 }
 
-bool TemplateTable::WriteTemplate(const std::string& scriptPath, int n) {
-  RegScriptFile script(files_);
-  if (script.Open(scriptPath.c_str()) != 0) return false;
+bool TemplateTable::WriteTemplate(ScriptText& script, int n) {
   // Without its header the values would land in whatever section is last.
   if (!script.SectionExists(n) && script.AppendSection(n) != 0) return false;
-
   TemplateRecord& record = slots_[static_cast<std::size_t>(n)];
   record.timerClock = kTimerClock;
   char prefix[] = "Q62";

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "config/script/FileLayer.h"
+#include "config/script/ScriptText.h"
 #include "config/templates/MessageSink.h"
 #include "config/templates/TemplateRecord.h"
 
@@ -29,8 +30,10 @@ class TemplateTable {
 
   // Fills all 16 slots from the script: a section whose "IoBase" is nonzero is
   // a template. Returns 0, or the errno of opening the script (the table is
-  // then empty).
+  // then empty; lastError() may say more).
   int Load(const std::string& scriptPath);
+  // The same from a script held in memory.
+  void Load(const ScriptText& script);
 
   // The lowest free slot, now marked in use; kTemplateSlots when all are used.
   int AllocateSlot();
@@ -48,11 +51,23 @@ class TemplateTable {
   void RemoveSlot(int n);
 
   // Brings the script in line with the table: sections of free slots are
-  // removed, those of templates written. Shows no message. Returns true when
-  // every step succeeded; false when the script could not be opened or a
-  // removal or write failed (what was done before that stays done, every
-  // single change being complete or absent).
+  // removed, those of templates written. Every change is composed in memory
+  // and the script is written once, in one step (ReplaceFile), so an
+  // interrupted save leaves the old or the new script. Shows no message.
+  // Returns true when the script holds the table; false when it could not be
+  // opened, a change could not be composed or the write failed (the script is
+  // then as it was; lastError() may say more).
   bool Save(const std::string& scriptPath);
+  // Makes the same changes to a script held in memory. False when one of
+  // them fails (the script is then partly changed: discard it).
+  bool Apply(ScriptText& script);
+
+  // Why the last Load or Save failed, when there is more to say than its
+  // errno; empty otherwise.
+  const std::string& lastError() const { return lastError_; }
+  // True when the last Save wrote the script in place, its directory taking
+  // no new file: an interruption then could have damaged it.
+  bool lastSaveInPlace() const { return lastSaveInPlace_; }
 
   TemplateRecord& Record(int n) { return slots_.at(static_cast<std::size_t>(n)); }
   const TemplateRecord& Record(int n) const { return slots_.at(static_cast<std::size_t>(n)); }
@@ -60,11 +75,13 @@ class TemplateTable {
 
  private:
   static bool ValidSlot(int n) { return n >= 0 && n < kTemplateSlots; }
-  bool WriteTemplate(const std::string& scriptPath, int n);
+  bool WriteTemplate(ScriptText& script, int n);
 
   MessageSink* messages_;
   FileLayer& files_;
   std::array<TemplateRecord, kTemplateSlots> slots_{};
+  std::string lastError_;
+  bool lastSaveInPlace_ = false;
 };
 
 }  // namespace qio::config

@@ -1,5 +1,7 @@
 // Finding, testing, appending and removing template sections; every case
 // compares the whole file.
+#include <cerrno>
+
 #include "ScriptTestSupport.h"
 #include "config/script/RegScriptFile.h"
 
@@ -75,42 +77,93 @@ TEST_F(ScriptSections, TemplateOneIsNotFoundInsideTemplateEleven) {
   EXPECT_EQ(tree_.Read(), before);
 }
 
-TEST_F(ScriptSections, SectionExistsIgnoresCommentedHeaderButLocateFindsIt) {
-  const std::string commented = "; old: " + Header(0);
-  Start(commented + kSection1);
-  EXPECT_FALSE(script_.SectionExists(0));
-  ASSERT_EQ(script_.Locate(0), 0);
-  // The commented header's "[" opens the section; the next "[" ends it.
-  EXPECT_EQ(script_.sectionStart(), std::string("; old: ").size());
-  EXPECT_EQ(script_.sectionEnd(), commented.size());
+// A header that is commented out, or a comment that mentions a template's
+// key, opens no section: Locate and SectionExists agree on that.
+TEST_F(ScriptSections, CommentedHeaderOrKeyInACommentIsNoSection) {
+  const std::string text = "; old: " + Header(0) + "  ;" + Header(2) +
+                           "; ZQS5162S3] was moved to the carrier board\r\n" + kSection1;
+  Start(text);
+  for (const int n : {0, 2, 3}) {
+    EXPECT_FALSE(script_.SectionExists(n)) << n;
+    EXPECT_NE(script_.Locate(n), 0) << n;
+    EXPECT_EQ(script_.sectionStart(), text.size()) << n;
+    ASSERT_EQ(script_.RemoveSection(n), 0);
+  }
+  EXPECT_EQ(tree_.Read(), text);
+  EXPECT_TRUE(script_.SectionExists(1));
 }
 
-TEST_F(ScriptSections, KeyWithoutPrefixNearTopStartsSectionAtFirstByte) {
+TEST_F(ScriptSections, KeyWithoutItsPrefixIsNoSection) {
   Start("ZQS5162S0] stray\r\n" + kSection1);
+  EXPECT_NE(script_.Locate(0), 0);
+  EXPECT_FALSE(script_.SectionExists(0));
+  ASSERT_EQ(script_.Locate(1), 0);
+  EXPECT_EQ(script_.sectionStart(), std::string("ZQS5162S0] stray\r\n").size());
+}
+
+// Only a line that starts with "[" ends a section; a bracket in a comment or
+// a string value is text of the section.
+TEST_F(ScriptSections, BracketInsideCommentOrStringDoesNotEndTheSection) {
+  const std::string section = Header(0) + "\"IoBase\"=dword:100 ; was [old]\r\n" +
+                              "\"FriendlyName\"=\"QIO board [slot 2]\"\r\n" + "  ; [moved]\r\n\"Irq\"=dword:5\r\n";
+  Start(section + kSection1);
   ASSERT_EQ(script_.Locate(0), 0);
   EXPECT_EQ(script_.sectionStart(), 0u);
-  EXPECT_EQ(script_.sectionEnd(), std::string("ZQS5162S0] stray\r\n").size());
+  EXPECT_EQ(script_.sectionEnd(), section.size());
 }
 
-TEST_F(ScriptSections, BracketInsideCommentOrStringEndsTheSection) {
-  const std::string section = Header(0) + "\"IoBase\"=dword:100 ; was [old]\r\n";
-  Start(section + "\"Irq\"=dword:5\r\n");
+// A header as people write it: indented, in other letter case, with a
+// comment after it. It is found, so a save does not append a second one.
+TEST_F(ScriptSections, HeaderWithBlanksOtherCaseAndCommentIsFound) {
+  const std::string text = "\t[hkey_local_machine\\drivers\\builtin\\zqs5162s0]   ; the first board\r\n"
+                           "\"IoBase\"=dword:100\r\n" + kSection1;
+  Start(text);
+  EXPECT_TRUE(script_.SectionExists(0));
   ASSERT_EQ(script_.Locate(0), 0);
-  EXPECT_EQ(script_.sectionEnd(), section.find("[old]"));
-
+  EXPECT_EQ(script_.sectionStart(), 0u);
+  EXPECT_EQ(script_.sectionEnd(), text.size() - kSection1.size());
+  // Text after the "]" other than a comment makes it another key.
+  tree_.Write(Header(0).substr(0, Header(0).size() - 3) + "x] \r\n");
   Reopen();
-  const std::string withString = Header(0) + "\"Name\"=\"a[b\"\r\n\"Irq\"=dword:5\r\n";
-  tree_.Write(withString);
-  Reopen();
-  ASSERT_EQ(script_.Locate(0), 0);
-  EXPECT_EQ(script_.sectionEnd(), withString.find("[b"));
+  EXPECT_FALSE(script_.SectionExists(0));
 }
 
-TEST_F(ScriptSections, RemoveLastSectionTruncatesAtItsBracket) {
+TEST_F(ScriptSections, RemoveLastSectionTakesTheSpaceLineBeforeIt) {
   Start(kLeadComment + " \r\n" + kSection0 + " \r\n" + kSection1);
   ASSERT_EQ(script_.RemoveSection(1), 0);
-  // The " " CR LF line before the header stays behind.
-  EXPECT_EQ(tree_.Read(), kLeadComment + " \r\n" + kSection0 + " \r\n");
+  EXPECT_EQ(tree_.Read(), kLeadComment + " \r\n" + kSection0);
+  ASSERT_EQ(script_.RemoveSection(0), 0);
+  EXPECT_EQ(tree_.Read(), kLeadComment);
+}
+
+// Only the exact " " line an append writes goes with a removed header: a
+// blank line, or a line with more in it, stays.
+TEST_F(ScriptSections, RemoveKeepsOtherLinesBeforeTheHeader) {
+  const std::string head = kLeadComment + "\r\n  \r\n; board one follows \r\n";
+  Start(head + kSection1 + kSection2);
+  ASSERT_EQ(script_.RemoveSection(1), 0);
+  EXPECT_EQ(tree_.Read(), head + kSection2);
+}
+
+// A key written twice (a section copied by hand) is removed with all its
+// sections.
+TEST_F(ScriptSections, RemoveTakesEverySectionOfTheTemplate) {
+  Start(kLeadComment + kSection0 + kSection1 + Header(0) + "\"Irq\"=dword:5\r\n" + kSection2);
+  ASSERT_EQ(script_.RemoveSection(0), 0);
+  EXPECT_EQ(tree_.Read(), kLeadComment + kSection1 + kSection2);
+  EXPECT_FALSE(script_.SectionExists(0));
+}
+
+TEST_F(ScriptSections, RepeatedAppendAndRemoveLeaveTheFileAsItWas) {
+  const std::string text = kLeadComment + kSection1 + "; tail\r\n";
+  Start(text);
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_EQ(script_.AppendSection(0), 0);
+    ASSERT_EQ(script_.AppendSection(4), 0);
+    ASSERT_EQ(script_.RemoveSection(0), 0);
+    ASSERT_EQ(script_.RemoveSection(4), 0);
+    EXPECT_EQ(tree_.Read(), text) << "round " << round;
+  }
 }
 
 TEST_F(ScriptSections, RemoveMiddleSectionClosesTheGapExactly) {
@@ -153,11 +206,16 @@ TEST_F(ScriptSections, NegativeTemplateNumberIsRefused) {
   EXPECT_EQ(tree_.Read(), text);
 }
 
-TEST_F(ScriptSections, TextAfterNulByteIsKept) {
+// A NUL byte has no place in 8-bit text (it is what UTF-16 without its mark
+// looks like): the script is refused, not edited around it.
+TEST_F(ScriptSections, NulByteIsRefusedAndTheFileKept) {
   const std::string text = std::string("; a\0b\r\n", 7) + kSection0 + kSection1;
-  Start(text);
-  ASSERT_EQ(script_.RemoveSection(0), 0);
-  EXPECT_EQ(tree_.Read(), std::string("; a\0b\r\n", 7) + kSection1);
+  tree_.Write(text);
+  EXPECT_EQ(script_.Open(tree_.script().c_str()), EILSEQ);
+  EXPECT_NE(script_.message().find("NUL byte on line 1"), std::string::npos) << script_.message();
+  EXPECT_FALSE(script_.IsOpen());
+  EXPECT_NE(script_.RemoveSection(0), 0);
+  EXPECT_EQ(tree_.Read(), text);
 }
 
 }  // namespace

@@ -77,10 +77,103 @@ TEST_F(ScriptValues, ReplacedLastLineWithoutLineBreakGetsOne) {
   EXPECT_EQ(tree_.Read(), Header(0) + "\"Irq\"=dword:6\r\n");
 }
 
-TEST_F(ScriptValues, ReplacedLineEndingInLineFeedOnlyKeepsTheLinesAfterIt) {
-  Start(Header(0) + "\"Irq\"=dword:5\n\"IoLen\"=dword:40\n");
+// A file with LF line ends keeps them: a replaced line keeps its own, and
+// new lines and headers end in LF too.
+TEST_F(ScriptValues, LineFeedFileKeepsItsLineEnds) {
+  const std::string header = "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\ZQS5162S0]\n";
+  Start(header + "\"Irq\"=dword:5\n\"IoLen\"=dword:40\n");
   ASSERT_EQ(WriteDword(0, "Irq", 6), 0);
-  EXPECT_EQ(tree_.Read(), Header(0) + "\"Irq\"=dword:6\r\n\"IoLen\"=dword:40\n");
+  EXPECT_EQ(tree_.Read(), header + "\"Irq\"=dword:6\n\"IoLen\"=dword:40\n");
+  ASSERT_EQ(WriteDword(0, "IoBase", 0x300), 0);
+  ASSERT_EQ(script_.AppendSection(1), 0);
+  ASSERT_EQ(WriteDword(1, "Irq", 7), 0);
+  EXPECT_EQ(tree_.Read(), header + "\"Irq\"=dword:6\n\"IoLen\"=dword:40\n\"IoBase\"=dword:300\n" +
+                              " \n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\ZQS5162S1] \n\"Irq\"=dword:7\n");
+}
+
+// Only a line that sets exactly the value counts: not a comment that
+// mentions it, not a value whose name begins with it.
+TEST_F(ScriptValues, CommentsAndLongerNamesAreNotTheValue) {
+  const std::string head = Header(0) + "; Irq 5 is wired on the carrier\r\n; \"Irq\"=dword:9 was the old line\r\n" +
+                           "\"IrqShare\"=dword:1\r\n";
+  Start(head + kIrq5 + kLen);
+  EXPECT_EQ(ReadDword(0, "Irq"), 5u);
+  ASSERT_EQ(WriteDword(0, "Irq", 7), 0);
+  EXPECT_EQ(tree_.Read(), head + "\"Irq\"=dword:7\r\n" + kLen);
+  EXPECT_EQ(ReadDword(0, "Irq"), 7u);
+  EXPECT_EQ(ReadDword(0, "IrqShare"), 1u);
+
+  // Without an "Irq" line the value is added, the look-alikes stay.
+  Start(Header(1) + "; Irq 5 is wired on the carrier\r\n\"IrqShare\"=dword:1\r\n");
+  ASSERT_EQ(WriteDword(1, "Irq", 7), 0);
+  EXPECT_EQ(tree_.Read(), Header(1) + "; Irq 5 is wired on the carrier\r\n\"IrqShare\"=dword:1\r\n\"Irq\"=dword:7\r\n");
+}
+
+TEST_F(ScriptValues, NamesMatchWithoutRegardToCase) {
+  Start(Header(0) + "\"irq\"=dword:5\r\n" + kLen);
+  EXPECT_EQ(ReadDword(0, "IRQ"), 5u);
+  ASSERT_EQ(WriteDword(0, "Irq", 9), 0);
+  EXPECT_EQ(tree_.Read(), Header(0) + "\"Irq\"=dword:9\r\n" + kLen);
+}
+
+// A section that ends the file without a line break: the new value starts
+// on a line of its own, and a later rewrite keeps the last line.
+TEST_F(ScriptValues, ValueAfterALastLineWithoutLineBreakStartsItsOwnLine) {
+  Start("; head\r\n" + Header(0) + "\"Prefix\"=\"Q62\"");
+  ASSERT_EQ(WriteDword(0, "IoBase", 0x300), 0);
+  EXPECT_EQ(tree_.Read(), "; head\r\n" + Header(0) + "\"Prefix\"=\"Q62\"\r\n\"IoBase\"=dword:300\r\n");
+  ASSERT_EQ(WriteString(0, "Prefix", "Q62"), 0);
+  ASSERT_EQ(WriteDword(0, "IoBase", 0x340), 0);
+  EXPECT_EQ(tree_.Read(), "; head\r\n" + Header(0) + "\"Prefix\"=\"Q62\"\r\n\"IoBase\"=dword:340\r\n");
+}
+
+// A replaced line keeps what a person put around the value: indentation, a
+// trailing comment, the blanks before it.
+TEST_F(ScriptValues, ReplacedLineKeepsIndentationAndComment) {
+  Start(Header(0) + "  \"Irq\"=dword:5   ; jumper J4\r\n\t\"Name\"=\"a;b\" ; quoted ;\r\n");
+  ASSERT_EQ(WriteDword(0, "Irq", 11), 0);
+  ASSERT_EQ(WriteString(0, "Name", "c"), 0);
+  EXPECT_EQ(tree_.Read(), Header(0) + "  \"Irq\"=dword:b   ; jumper J4\r\n\t\"Name\"=\"c\" ; quoted ;\r\n");
+}
+
+// A hex list continued over several lines is one value: it is read whole and
+// replaced whole.
+TEST_F(ScriptValues, ContinuedHexListIsOneValue) {
+  const std::string tail = "\"Irq\"=dword:5\r\n";
+  Start(Header(0) + "\"DigPortCfg\"=hex:01,\\\r\n  00,\\ ; port B\r\n  04\r\n" + tail);
+  std::array<std::uint8_t, 3> cfg{};
+  std::uint32_t type = 0;
+  std::uint32_t size = 3;
+  ASSERT_EQ(script_.ReadValue(0, "DigPortCfg", &type, cfg.data(), &size), 0);
+  EXPECT_EQ(size, 3u);
+  EXPECT_EQ(cfg, (std::array<std::uint8_t, 3>{1, 0, 4}));
+  const std::uint8_t next[3] = {0, 1, 3};
+  ASSERT_EQ(script_.WriteValue(0, "DigPortCfg", kTypeBinary, next, 3), 0);
+  EXPECT_EQ(tree_.Read(), Header(0) + "\"DigPortCfg\"=hex:00,01,03\r\n" + tail);
+}
+
+TEST_F(ScriptValues, StringsAreEscapedAndReadBack) {
+  Start(Header(0));
+  ASSERT_EQ(WriteString(0, "Path", "C:\\x \"q\""), 0);
+  EXPECT_EQ(tree_.Read(), Header(0) + "\"Path\"=\"C:\\\\x \\\"q\\\"\"\r\n");
+  char text[32] = {};
+  std::uint32_t type = 0;
+  std::uint32_t size = sizeof text;
+  ASSERT_EQ(script_.ReadValue(0, "Path", &type, text, &size), 0);
+  EXPECT_STREQ(text, "C:\\x \"q\"");
+  EXPECT_EQ(size, 9u);
+}
+
+// A key with two sections: the registry takes the later line, so that is the
+// one read, and a write sets every line.
+TEST_F(ScriptValues, RepeatedSectionIsReadLastAndWrittenEverywhere) {
+  Start(Header(0) + kIrq5 + Header(1) + kBase + Header(0) + "\"Irq\"=dword:9\r\n");
+  EXPECT_EQ(ReadDword(0, "Irq"), 9u);
+  ASSERT_EQ(WriteDword(0, "Irq", 7), 0);
+  EXPECT_EQ(tree_.Read(), Header(0) + "\"Irq\"=dword:7\r\n" + Header(1) + kBase + Header(0) + "\"Irq\"=dword:7\r\n");
+  ASSERT_EQ(WriteDword(0, "IoLen", 0x40), 0);
+  EXPECT_EQ(tree_.Read(),
+            Header(0) + "\"Irq\"=dword:7\r\n" + Header(1) + kBase + Header(0) + "\"Irq\"=dword:7\r\n" + kLen);
 }
 
 TEST_F(ScriptValues, LineFormsOfTheThreeTypes) {

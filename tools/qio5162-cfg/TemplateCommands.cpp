@@ -46,8 +46,8 @@ std::string Describe(int slot, const TemplateRecord& record) {
 // created here).
 bool LoadTable(const CommandContext& context, TemplateTable& table) {
   if (const int rc = table.Load(context.scriptPath); rc != 0) {
-    context.err << "qio5162-cfg: cannot open " << context.scriptPath << ": " << std::strerror(rc)
-                << "\n";
+    context.err << "qio5162-cfg: cannot open " << context.scriptPath << ": "
+                << (table.lastError().empty() ? std::strerror(rc) : table.lastError()) << "\n";
     return false;
   }
   return true;
@@ -55,9 +55,15 @@ bool LoadTable(const CommandContext& context, TemplateTable& table) {
 
 int SaveTable(const CommandContext& context, TemplateTable& table) {
   if (!table.Save(context.scriptPath)) {
-    context.err << "qio5162-cfg: writing " << context.scriptPath
-                << " failed; every value written is complete, the rest is as before\n";
+    context.err << "qio5162-cfg: writing " << context.scriptPath << " failed"
+                << (table.lastError().empty() ? "" : ": " + table.lastError())
+                << "; the script is as it was\n";
     return kExitFailure;
+  }
+  if (table.lastSaveInPlace()) {
+    context.err << "qio5162-cfg: note: the folder of " << context.scriptPath
+                << " takes no new file, so the script was rewritten in place; an interruption during "
+                   "that write could have damaged it\n";
   }
   return kExitOk;
 }

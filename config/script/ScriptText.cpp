@@ -1,0 +1,151 @@
+// Loading and encoding a script held in memory, and its sections: finding
+// template n's header lines, appending a header and removing sections.
+#include "config/script/ScriptText.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "config/script/ScriptLines.h"
+
+namespace qio::config {
+
+using lines::Content;
+using lines::Line;
+using lines::LineAt;
+
+namespace {
+
+// True when `content` is the header `header`: after optional blanks, the
+// header's text in any case, then only blanks or a comment.
+bool IsHeader(std::string_view content, std::string_view header) {
+  const std::size_t at = lines::SkipBlanks(content, 0, content.size());
+  const std::string_view rest = content.substr(at);
+  return lines::StartsWithNoCase(rest, header) && lines::IsLineRest(rest.substr(header.size()));
+}
+
+// The " " line that an append writes before a header, in either line end.
+bool IsAppendedSpaceLine(std::string_view line) { return line == " \r\n" || line == " \n"; }
+
+}  // namespace
+
+bool ScriptText::Fail(std::string why) const {
+  error_ = std::move(why);
+  return false;
+}
+
+int ScriptText::Load(std::string_view bytes) {
+  DecodedScript decoded;
+  std::string why;
+  if (const int rc = DecodeScript(bytes, decoded, &why); rc != 0) {
+    error_ = why;
+    return rc;
+  }
+  text_ = std::move(decoded.text);
+  encoding_ = decoded.encoding;
+  lineEnd_ = std::move(decoded.lineEnd);
+  error_.clear();
+  return 0;
+}
+
+int ScriptText::Encode(std::string& bytes) const {
+  const int rc = EncodeScript(text_, encoding_, bytes);
+  if (rc != 0) error_ = "the text can no longer be written as UTF-16";
+  return rc;
+}
+
+std::vector<ScriptText::Span> ScriptText::Sections(int n) const {
+  std::vector<Span> spans;
+  if (n < 0 || names_.keyPrefix.empty()) return spans;
+  const std::string header = names_.HeaderLine(n);
+  bool inside = false;
+  std::size_t previous = std::string::npos;  // start of the line before this one
+  for (std::size_t pos = 0; pos < text_.size();) {
+    const Line line = LineAt(text_, pos);
+    const std::string_view content = Content(text_, line);
+    if (lines::OpensSection(content)) {
+      if (inside) {
+        // The " " line just before the next header is that header's own.
+        const bool spaceLine = previous != std::string::npos && previous > spans.back().start &&
+                               IsAppendedSpaceLine(std::string_view(text_).substr(previous, line.start - previous));
+        spans.back().end = spaceLine ? previous : line.start;
+      }
+      inside = IsHeader(content, header);
+      if (inside) spans.push_back({line.start, text_.size()});
+    }
+    previous = line.start;
+    pos = line.next;
+  }
+  return spans;
+}
+
+int ScriptText::AppendSection(int n) {
+  if (n < 0 || names_.keyPrefix.empty()) return 1;
+  text_.append(" ").append(lineEnd_).append(names_.HeaderLine(n)).append(" ").append(lineEnd_);
+  return 0;
+}
+
+int ScriptText::RemoveSection(int n) {
+  if (n < 0 || names_.keyPrefix.empty()) return 1;
+  std::vector<Span> spans = Sections(n);
+  // From the last section back, so the offsets of the earlier ones hold.
+  for (auto span = spans.rbegin(); span != spans.rend(); ++span) {
+    std::size_t start = span->start;
+    if (start > 0) {
+      const std::size_t previous = start >= 2 ? text_.rfind('\n', start - 2) : std::string::npos;
+      const std::size_t lineStart = previous == std::string::npos ? 0 : previous + 1;
+      if (IsAppendedSpaceLine(std::string_view(text_).substr(lineStart, start - lineStart))) start = lineStart;
+    }
+    text_.erase(start, span->end - start);
+  }
+  return 0;
+}
+
+std::vector<ScriptText::ValueLine> ScriptText::ValueLines(int n, std::string_view name) const {
+  std::vector<ValueLine> found;
+  const std::string_view text = text_;
+  std::string lineName;
+  for (const Span& span : Sections(n)) {
+    // The header line itself holds no value.
+    std::size_t pos = LineAt(text, span.start).next;
+    while (pos < span.end) {
+      const Line line = LineAt(text, pos);
+      pos = line.next;
+      const std::size_t quote = lines::SkipBlanks(text, line.start, line.contentEnd);
+      if (quote >= line.contentEnd || text[quote] != '"') continue;
+      const std::size_t afterName = lines::ParseQuoted(text, quote, line.contentEnd, &lineName);
+      if (afterName == std::string_view::npos) continue;
+      const std::size_t equals = lines::SkipBlanks(text, afterName, line.contentEnd);
+      if (equals >= line.contentEnd || text[equals] != '=') continue;
+
+      ValueLine value;
+      value.start = line.start;
+      value.nameStart = quote;
+      value.dataStart = lines::SkipBlanks(text, equals + 1, line.contentEnd);
+      Line last = line;
+      std::size_t dataFrom = value.dataStart;
+      if (value.dataStart < line.contentEnd && text[value.dataStart] == '"') {
+        const std::size_t close = lines::ParseQuoted(text, value.dataStart, line.contentEnd, nullptr);
+        value.dataEnd = close == std::string_view::npos ? line.contentEnd : close;
+      } else {
+        const bool hex = lines::StartsWithNoCase(text.substr(value.dataStart), "hex");
+        while (true) {
+          const std::size_t semicolon = text.find(';', dataFrom);
+          std::size_t end = semicolon < last.contentEnd ? semicolon : last.contentEnd;
+          while (end > dataFrom && lines::IsBlank(text[end - 1])) --end;
+          value.dataEnd = end;
+          // A hex list continues on the next line after a closing "\".
+          if (!hex || end == dataFrom || text[end - 1] != '\\' || last.next >= span.end) break;
+          last = LineAt(text, last.next);
+          dataFrom = last.start;
+        }
+        pos = last.next;
+      }
+      value.contentEnd = last.contentEnd;
+      value.next = last.next;
+      if (lines::EqualsNoCase(lineName, name)) found.push_back(value);
+    }
+  }
+  return found;
+}
+
+}  // namespace qio::config
