@@ -86,63 +86,83 @@ int ScriptText::AppendSection(int n) {
 
 int ScriptText::RemoveSection(int n) {
   if (n < 0 || names_.keyPrefix.empty()) return 1;
-  std::vector<Span> spans = Sections(n);
-  // From the last section back, so the offsets of the earlier ones hold.
-  for (auto span = spans.rbegin(); span != spans.rend(); ++span) {
-    std::size_t start = span->start;
+  const std::vector<Span> spans = Sections(n);
+  // The header and value lines go; comments, blank lines and anything else
+  // a person wrote between them stay. From the end back, so that the offsets
+  // still to be removed hold.
+  std::vector<std::pair<std::size_t, std::size_t>> removed;
+  for (const Span& span : spans) {
+    std::size_t start = span.start;
     if (start > 0) {
       const std::size_t previous = start >= 2 ? text_.rfind('\n', start - 2) : std::string::npos;
       const std::size_t lineStart = previous == std::string::npos ? 0 : previous + 1;
       if (IsAppendedSpaceLine(std::string_view(text_).substr(lineStart, start - lineStart))) start = lineStart;
     }
-    text_.erase(start, span->end - start);
+    removed.emplace_back(start, LineAt(text_, span.start).next);
+    for (const ValueLine& value : SectionValues(span)) removed.emplace_back(value.start, value.next);
+  }
+  for (auto range = removed.rbegin(); range != removed.rend(); ++range) {
+    text_.erase(range->first, range->second - range->first);
   }
   return 0;
 }
 
-std::vector<ScriptText::ValueLine> ScriptText::ValueLines(int n, std::string_view name) const {
+std::vector<ScriptText::ValueLine> ScriptText::SectionValues(const Span& span) const {
   std::vector<ValueLine> found;
   const std::string_view text = text_;
-  std::string lineName;
-  for (const Span& span : Sections(n)) {
-    // The header line itself holds no value.
-    std::size_t pos = LineAt(text, span.start).next;
-    while (pos < span.end) {
-      const Line line = LineAt(text, pos);
-      pos = line.next;
-      const std::size_t quote = lines::SkipBlanks(text, line.start, line.contentEnd);
-      if (quote >= line.contentEnd || text[quote] != '"') continue;
-      const std::size_t afterName = lines::ParseQuoted(text, quote, line.contentEnd, &lineName);
-      if (afterName == std::string_view::npos) continue;
-      const std::size_t equals = lines::SkipBlanks(text, afterName, line.contentEnd);
-      if (equals >= line.contentEnd || text[equals] != '=') continue;
+  // The header line itself holds no value.
+  std::size_t pos = LineAt(text, span.start).next;
+  while (pos < span.end) {
+    const Line line = LineAt(text, pos);
+    pos = line.next;
+    ValueLine value;
+    const std::size_t first = lines::SkipBlanks(text, line.start, line.contentEnd);
+    std::size_t afterName = std::string_view::npos;
+    if (first < line.contentEnd && text[first] == '"') {
+      afterName = lines::ParseQuoted(text, first, line.contentEnd, &value.name);
+    } else if (first < line.contentEnd && text[first] == '@') {
+      afterName = first + 1;  // the key's default value, whose name is empty
+    }
+    if (afterName == std::string_view::npos) continue;
+    const std::size_t equals = lines::SkipBlanks(text, afterName, line.contentEnd);
+    if (equals >= line.contentEnd || text[equals] != '=') continue;
 
-      ValueLine value;
-      value.start = line.start;
-      value.nameStart = quote;
-      value.dataStart = lines::SkipBlanks(text, equals + 1, line.contentEnd);
-      Line last = line;
+    value.start = line.start;
+    value.nameStart = first;
+    value.dataStart = lines::SkipBlanks(text, equals + 1, line.contentEnd);
+    Line last = line;
+    if (value.dataStart < line.contentEnd && text[value.dataStart] == '"') {
+      const std::size_t close = lines::ParseQuoted(text, value.dataStart, line.contentEnd, nullptr);
+      value.dataEnd = close == std::string_view::npos ? line.contentEnd : close;
+    } else {
+      const bool hex = lines::StartsWithNoCase(text.substr(value.dataStart), "hex");
       std::size_t dataFrom = value.dataStart;
-      if (value.dataStart < line.contentEnd && text[value.dataStart] == '"') {
-        const std::size_t close = lines::ParseQuoted(text, value.dataStart, line.contentEnd, nullptr);
-        value.dataEnd = close == std::string_view::npos ? line.contentEnd : close;
-      } else {
-        const bool hex = lines::StartsWithNoCase(text.substr(value.dataStart), "hex");
-        while (true) {
-          const std::size_t semicolon = text.find(';', dataFrom);
-          std::size_t end = semicolon < last.contentEnd ? semicolon : last.contentEnd;
-          while (end > dataFrom && lines::IsBlank(text[end - 1])) --end;
-          value.dataEnd = end;
-          // A hex list continues on the next line after a closing "\".
-          if (!hex || end == dataFrom || text[end - 1] != '\\' || last.next >= span.end) break;
-          last = LineAt(text, last.next);
-          dataFrom = last.start;
-        }
-        pos = last.next;
+      while (true) {
+        const std::size_t semicolon = text.find(';', dataFrom);
+        std::size_t end = semicolon < last.contentEnd ? semicolon : last.contentEnd;
+        while (end > dataFrom && lines::IsBlank(text[end - 1])) --end;
+        value.dataEnd = end;
+        // A hex list continues on the next line after a closing "\".
+        if (!hex || end == dataFrom || text[end - 1] != '\\' || last.next >= span.end) break;
+        last = LineAt(text, last.next);
+        dataFrom = last.start;
       }
-      value.contentEnd = last.contentEnd;
-      value.next = last.next;
-      if (lines::EqualsNoCase(lineName, name)) found.push_back(value);
+      pos = last.next;
+    }
+    value.contentEnd = last.contentEnd;
+    value.next = last.next;
+    found.push_back(std::move(value));
+  }
+  return found;
+}
+
+std::vector<ScriptText::ValueLine> ScriptText::ValueLines(int n, std::string_view name) const {
+  std::vector<ValueLine> found;
+  for (const Span& span : Sections(n)) {
+    for (ValueLine& value : SectionValues(span)) {
+      if (value.nameStart < value.dataStart && text_[value.nameStart] == '"' && lines::EqualsNoCase(value.name, name)) {
+        found.push_back(std::move(value));
+      }
     }
   }
   return found;

@@ -22,8 +22,8 @@
 // sets it, a write replaces every such line, and a removal takes all of them.
 //
 // Every edit changes only the template's own header and value lines (and the
-// " " line an append writes before a header); all other bytes stay as they
-// were. New lines end like the file's lines do. Results are 0 for success
+// " " line an append writes before a header); all other bytes, comments
+// within a template's section included, stay as they were. New lines end like the file's lines do. Results are 0 for success
 // and nonzero for failure unless said otherwise; a failed edit changes
 // nothing.
 #pragma once
@@ -76,8 +76,10 @@ class ScriptText {
 
   // Appends " ", a line end, template n's header line, " " and a line end.
   int AppendSection(int n);
-  // Deletes every section of template n, each with the " " line just before
-  // its header when there is one. A template without a section is no failure.
+  // Deletes every section of template n: its header line, its value lines,
+  // and the " " line just before the header when there is one. Comments and
+  // other lines between them stay. A template without a section is no
+  // failure.
   int RemoveSection(int n);
 
   // Sets one value of template n (types 1, 3, 4): every line that sets it is
@@ -106,6 +108,7 @@ class ScriptText {
  private:
   // Where one value line stands in the text.
   struct ValueLine {
+    std::string name;           // unescaped; empty for the default value "@"
     std::size_t start = 0;      // first byte of the line
     std::size_t nameStart = 0;  // its opening quote
     std::size_t dataStart = 0;  // first byte of the data after "=" and blanks
@@ -114,6 +117,9 @@ class ScriptText {
     std::size_t next = 0;       // first byte after its line end
   };
 
+  // Every value line of a section, in order.
+  std::vector<ValueLine> SectionValues(const Span& span) const;
+  // The lines that set `name` in template n's sections, in order.
   std::vector<ValueLine> ValueLines(int n, std::string_view name) const;
   bool Fail(std::string why) const;
 

@@ -1,6 +1,8 @@
 // A change reaches the disk whole or not at all: failing writes, flushes and
 // renames are injected through the file layer, and the script on disk must
 // then be exactly the old text (or, after success, exactly the new one).
+#include <fcntl.h>
+
 #include <cerrno>
 #include <stdexcept>
 #include <vector>
@@ -189,6 +191,61 @@ TEST(ScriptFaultPoints, SaveFailingAtAnyStepLeavesTheOldOrTheNewScript) {
     EXPECT_EQ(ok, left == finished) << "step " << k << " (" << files.failed() << ")";
     EXPECT_EQ(tree.StrayFiles(), 0) << "step " << k << " (" << files.failed() << ")";
   }
+}
+
+// A directory that takes no new file (its owner's choice, a share that
+// allows writing the file only): the script is rewritten in place, and the
+// save says so.
+class NoNewFiles : public FileLayer {
+ public:
+  int Open(const char* path, int flags, mode_t mode) override {
+    if ((flags & O_CREAT) != 0) {
+      errno = EACCES;
+      return -1;
+    }
+    return FileLayer::Open(path, flags, mode);
+  }
+  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
+    if (failWrites > 0) {
+      --failWrites;
+      // Part of the text lands, then the disk is full.
+      FileLayer::WriteAt(fd, data, size / 2, offset);
+      errno = ENOSPC;
+      return -1;
+    }
+    return FileLayer::WriteAt(fd, data, size, offset);
+  }
+  int failWrites = 0;
+};
+
+TEST(ScriptInPlace, DirectoryWithoutRoomForANewFileIsWrittenInPlace) {
+  testing::ScriptTree tree;
+  const std::string start = "; head\r\n" + testing::NewSection(0, "100", "3") + "; a long tail " +
+                            std::string(200, '-') + "\r\n";
+  tree.Write(start);
+  struct stat before {};
+  ASSERT_EQ(::stat(tree.script().c_str(), &before), 0);
+  NoNewFiles files;
+  TemplateTable table(nullptr, files);
+  ASSERT_EQ(table.Load(tree.script()), 0);
+  table.RemoveSlot(0);
+  ASSERT_TRUE(table.Save(tree.script()));
+  EXPECT_TRUE(table.lastSaveInPlace());
+  // Shorter than before: the old end of the file is cut off, not left behind
+  // (the comment after the section is no part of it and stays).
+  EXPECT_EQ(tree.Read(), "; head\r\n; a long tail " + std::string(200, '-') + "\r\n");
+  struct stat after {};
+  ASSERT_EQ(::stat(tree.script().c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+
+  // A write that fails half-way puts the old text back and says so.
+  const std::string saved = tree.Read();
+  ASSERT_EQ(table.AllocateSlot(), 0);
+  table.ApplyDefaults(0);
+  files.failWrites = 1;
+  EXPECT_FALSE(table.Save(tree.script()));
+  EXPECT_EQ(tree.Read(), saved);
+  EXPECT_EQ(tree.StrayFiles(), 0);
 }
 
 TEST(ScriptFileMode, PermissionsSurviveAChange) {

@@ -81,6 +81,24 @@ TEST(ScriptOpen, RootDirectoryNamesDoNotChangeTheKeys) {
   EXPECT_STREQ(script.keyPrefix(), "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\ZQS5162S");
 }
 
+// The key names come from the image tree's own Device_Drivers folder, not
+// from a root directory that happens to be named like it.
+TEST(ScriptOpen, RootNamedLikeTheDriversFolderDoesNotChangeTheKeys) {
+  ScriptTree tree;
+  for (const char* root : {"my_Device_Drivers_tree/", "Device_Drivers/", "Device_Drivers/QIO/"}) {
+    const std::string dir = tree.root() + root + "Public/Quillory/Device_Drivers/QIO5162";
+    std::filesystem::create_directories(dir);
+    const std::string path = dir + "/QIO5162.reg";
+    testing::WriteFile(path, "");
+    RegScriptFile script;
+    ASSERT_EQ(script.Open(path.c_str()), 0) << root;
+    EXPECT_STREQ(script.componentName(), "QIO5162") << root;
+    EXPECT_STREQ(script.keyPrefix(), "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\ZQS5162S") << root;
+    ASSERT_EQ(script.AppendSection(0), 0);
+    EXPECT_EQ(testing::ReadFile(path), " \r\n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\ZQS5162S0] \r\n") << root;
+  }
+}
+
 TEST(ScriptOpen, MissingScriptIsAnErrorAndIsNotCreated) {
   ScriptTree tree;
   RegScriptFile script;

@@ -145,6 +145,18 @@ TEST_F(ScriptSections, RemoveKeepsOtherLinesBeforeTheHeader) {
   EXPECT_EQ(tree_.Read(), head + kSection2);
 }
 
+// What a person wrote inside a section that is not one of its values (a
+// comment, a blank line) outlives the section; a continued hex list goes
+// whole.
+TEST_F(ScriptSections, RemoveTakesHeaderAndValuesAndKeepsComments) {
+  const std::string section = Header(1) + "; board on the carrier, J4 = IRQ 5\r\n\"IoBase\"=dword:140\r\n\r\n" +
+                              "  \"DigPortCfg\"=hex:01,\\\r\n    00,03\r\n@=\"default\"\r\n; end of board 1\r\n";
+  Start(kLeadComment + kSection0 + section + kSection2);
+  ASSERT_EQ(script_.RemoveSection(1), 0);
+  EXPECT_EQ(tree_.Read(), kLeadComment + kSection0 + "; board on the carrier, J4 = IRQ 5\r\n\r\n; end of board 1\r\n" +
+                              kSection2);
+}
+
 // A key written twice (a section copied by hand) is removed with all its
 // sections.
 TEST_F(ScriptSections, RemoveTakesEverySectionOfTheTemplate) {
