@@ -22,6 +22,11 @@ class StepFiles : public FileLayer {
   // The exit status of a process ended by a crash at a step.
   static constexpr int kCrashStatus = 86;
 
+  // Counts from 0 again (the steps before are not numbered for FailAt).
+  void Restart() {
+    steps_ = 0;
+    names_.clear();
+  }
   void FailAt(int step) { failAt_ = step; }
   void CrashAt(int step) { crashAt_ = step; }
   int steps() const { return steps_; }
