@@ -1,11 +1,9 @@
 // qio5162-cfg run as a process on a script made from scratch: outputs, exit
 // codes and the script's bytes.
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstdlib>
 
-#include "ScriptTestSupport.h"
+#include "CfgToolRun.h"
 
 namespace qio::config {
 namespace {
@@ -13,24 +11,12 @@ namespace {
 using testing::Header;
 using testing::NewSection;
 
-struct ToolRun {
-  int code;
-  std::string out;
-  std::string err;
-};
+using testing::ToolRun;
 
 class CfgTool : public ::testing::Test {
  protected:
   // Runs the tool with `args` (already shell-safe words) under the tree.
-  ToolRun Tool(const std::string& args, bool withRoot = true) {
-    const std::string out = tree_.root() + "stdout.txt";
-    const std::string err = tree_.root() + "stderr.txt";
-    const std::string command = std::string(QIO_CFG_TOOL) + (withRoot ? " --root " + tree_.root() : "") +
-                                " " + args + " >" + out + " 2>" + err;
-    const int status = std::system(command.c_str());
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return {code, testing::ReadFile(out), testing::ReadFile(err)};
-  }
+  ToolRun Tool(const std::string& args, bool withRoot = true) { return testing::RunCfgTool(tree_, args, withRoot); }
 
   testing::ScriptTree tree_;
 };
