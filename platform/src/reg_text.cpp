@@ -1,7 +1,7 @@
 // Registry text, the format the image build merges into the target's registry
 // and the configuration plug-in writes:
 //
-//   REGEDIT4
+//   Windows Registry Editor Version 5.00   (or REGEDIT4)
 //   ; comment
 //   [HKEY_LOCAL_MACHINE\Drivers\BuiltIn\Board0]
 //   "Prefix"="Q62"              string (UTF-8 here, UTF-16LE when stored)
@@ -16,6 +16,13 @@
 //
 // Import parses the whole text into a list of operations first and applies it
 // only when every line was understood, so a bad line changes nothing.
+//
+// The first line tells the version, and with it what the bytes of string
+// types mean: under "Windows Registry Editor Version 5.00" hex(1), hex(2) and
+// hex(7) bytes are UTF-16LE, as the registry stores them; under "REGEDIT4"
+// they are 8-bit ANSI text (code page 1252), as regedit writes them there,
+// and are stored converted. The text itself may be UTF-16LE, UTF-8 or ANSI
+// (reg_text_encoding.h). Export writes version 5.00, its strings in UTF-8.
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -25,6 +32,7 @@
 #include <vector>
 
 #include "qio/platform/registry.h"
+#include "reg_text_encoding.h"
 #include "registry_store.h"
 
 namespace qio::platform {
@@ -37,8 +45,6 @@ constexpr std::string_view kRootName = "HKEY_LOCAL_MACHINE";
 constexpr std::string_view kRootShortName = "HKLM";
 constexpr std::string_view kHeader4 = "REGEDIT4";
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-constexpr std::string_view kUtf16Bom = "\xFF\xFE";
 constexpr std::string_view kLineEnd = "\r\n";
 // Exported hex lists wrap before this column.
 constexpr std::size_t kHexWrapColumn = 76;
@@ -125,7 +131,10 @@ class Parser {
       if (text.empty() || text.front() == ';') continue;
       const bool wasFirst = first;
       first = false;
-      if (wasFirst && (text == kHeader4 || text == kHeader5)) continue;
+      if (wasFirst && (text == kHeader4 || text == kHeader5)) {
+        ansiStrings_ = text == kHeader4;
+        continue;
+      }
       const bool ok = text.front() == '[' ? ParseSection(text, line.number)
                       : (text.front() == '"' || text.front() == '@') ? ParseValue(text, line.number)
                                                                      : Fail(line.number, "not a section or value line");
@@ -301,6 +310,10 @@ class Parser {
     text.remove_prefix(1);
     if (!ParseHexBytes(text, lineNumber, &op->data)) return false;
     if (op->type == kRegDword && op->data.size() != 4) return Fail(lineNumber, "a dword needs exactly 4 bytes");
+    if (ansiStrings_ &&
+        (op->type == kRegString || op->type == kRegExpandString || op->type == kRegMultiString)) {
+      op->data = detail::AnsiToUtf16Le(op->data);
+    }
     return true;
   }
 
@@ -355,6 +368,8 @@ class Parser {
   std::vector<std::string> section_;
   bool inSection_ = false;
   bool inDeletion_ = false;
+  // A REGEDIT4 text: the bytes of string types are 8-bit characters.
+  bool ansiStrings_ = false;
   std::string error_;
 };
 
@@ -440,15 +455,18 @@ void AppendValue(std::string& out, const RegValueRecord& value) {
 
 }  // namespace
 
-bool RegImportText(std::string_view text, std::string* error) {
+bool RegImportText(std::string_view bytes, std::string* error) {
   try {
-    std::string converted;
-    if (text.substr(0, kUtf16Bom.size()) == kUtf16Bom) {
-      text.remove_prefix(kUtf16Bom.size());
-      converted = Utf16LeToUtf8(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-      text = converted;
-    } else if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
-      text.remove_prefix(kUtf8Bom.size());
+    std::string text;
+    std::string why;
+    if (!detail::DecodeRegText(bytes, &text, &why)) {
+      if (error != nullptr) *error = why;
+      return false;
+    }
+    if (text.size() >= 2 && text[0] != '\0' && text[1] == '\0') {
+      // What UTF-16 looks like when its mark is missing.
+      if (error != nullptr) *error = "line 1: NUL character in the text (UTF-16 text needs its byte-order mark FF FE)";
+      return false;
     }
     Parser parser(text);
     std::optional<std::vector<RegOperation>> operations = parser.Parse();
@@ -467,7 +485,7 @@ bool RegImportText(std::string_view text, std::string* error) {
 
 std::string RegExportText() {
   std::string out;
-  out += kHeader4;
+  out += kHeader5;
   out += kLineEnd;
   detail::VisitRegKeys([&out](const std::string& path, const std::vector<RegValueRecord>& values) {
     // The root itself is written only when it holds values.

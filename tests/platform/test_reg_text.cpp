@@ -121,9 +121,11 @@ TEST_F(RegTextTest, StringsEscapesCommentsAndDefaultValue) {
   EXPECT_EQ(Value("Soft", "Unicode").second, (Bytes{'G', 0, 'r', 0, 0xFC, 0, 0xDF, 0, 'e', 0, 0, 0}));
 }
 
+// Under version 5.00 the bytes of hex(2) and hex(7) are UTF-16LE, stored as
+// they stand.
 TEST_F(RegTextTest, HexTypesDwordsAndMultiStrings) {
   Import(
-      "REGEDIT4\n"
+      "Windows Registry Editor Version 5.00\n"
       "[HKEY_LOCAL_MACHINE\\T]\n"
       "\"Max\"=dword:FFFFFFFF\n"
       "\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\n"
@@ -182,7 +184,7 @@ TEST_F(RegTextTest, ImportIntoExistingKeysKeepsTheirCase) {
   ASSERT_EQ(RegSetDword(key, "Order", 1), kErrorSuccess);
   Import("[hkey_local_machine\\DRIVERS\\builtin]\n\"ORDER\"=dword:2\n");
   EXPECT_EQ(RegExportText(),
-            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Drivers]\r\n\r\n"
+            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Drivers]\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn]\r\n\"Order\"=dword:00000002\r\n");
 }
 
@@ -261,7 +263,7 @@ TEST_F(RegTextTest, ExportWritesEveryKeyAndValueInCreationOrder) {
   ASSERT_EQ(RegSetValue(active, "List", kRegMultiString, multi, 6), kErrorSuccess);
   ASSERT_EQ(RegSetValue(active, "Bare", kRegString, multi, 1), kErrorSuccess);
   EXPECT_EQ(RegExportText(),
-            "REGEDIT4\r\n"
+            "Windows Registry Editor Version 5.00\r\n"
             "\r\n[HKEY_LOCAL_MACHINE\\Drivers]\r\n"
             "\r\n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn]\r\n"
             "\r\n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Board0]\r\n"

@@ -67,16 +67,22 @@ QIO_PLATFORM_API std::uint32_t RegQueryDword(RegKey key, std::string_view name, 
 
 // ---- the registry as text -----------------------------------------------
 
-// Imports registry text (the .reg format that the image build merges):
-// optional "REGEDIT4" line, [HKEY_LOCAL_MACHINE\...] sections, "name"="text"
-// with \\ and \" escapes, @= for the default value, dword:, hex:, hex(7):
+// Imports registry text (the .reg format that the image build merges and
+// regedit writes): an optional "Windows Registry Editor Version 5.00" or
+// "REGEDIT4" line, [HKEY_LOCAL_MACHINE\...] sections, "name"="text" (with
+// \\ and \" escapes), @= for the default value, dword:, hex:, hex(7):
 // multi-strings, ; comments, values continued with a trailing backslash, CR LF
-// or LF line ends. All or nothing: on a malformed line nothing is changed and
-// *error (may be null) says which line and why. Returns true on success.
-QIO_PLATFORM_API bool RegImportText(std::string_view text, std::string* error);
+// or LF line ends. The bytes may be UTF-16LE after its byte-order mark, UTF-8
+// with or without one, or 8-bit ANSI text (code page 1252); under REGEDIT4
+// the bytes of hex(1), hex(2) and hex(7) are ANSI text too. All or nothing:
+// on a malformed line nothing is changed and *error (may be null) says which
+// line and why. Returns true on success.
+QIO_PLATFORM_API bool RegImportText(std::string_view bytes, std::string* error);
 
-// Exports the whole registry as text that RegImportText reads back to the same
-// registry (keys and values in creation order, CR LF line ends).
+// Exports the whole registry as "Windows Registry Editor Version 5.00" text,
+// in UTF-8, that RegImportText reads back to the same registry (keys and
+// values in creation order, CR LF line ends; hex(2) and hex(7) bytes are
+// UTF-16LE, as that version has them).
 QIO_PLATFORM_API std::string RegExportText();
 
 // Removes every key and value (used when the hosted target boots and shuts
