@@ -38,6 +38,7 @@ typedef struct QioSimBoard QioSimBoard;
 #define QIO_TARGET_E_DEVICE 4       /* no such stream device, or the driver refused */
 #define QIO_TARGET_E_SPACE 5        /* a buffer too small; *needed says how large */
 #define QIO_TARGET_E_BUS 6          /* a port range already in use */
+#define QIO_TARGET_E_FILE 7         /* a registry file that cannot be read */
 
 /* Flags of qio_target_boot_ex. */
 #define QIO_TARGET_BARE 0x1u        /* import only the base system keys, not the shipped board */
@@ -50,6 +51,21 @@ QIO_TARGET_API int qio_target_boot(const char* registryText, QioTarget** target)
 /* As qio_target_boot, with QIO_TARGET_* flags. With QIO_TARGET_BARE the text
  * replaces the shipped board (e.g. a script written by the plug-in). */
 QIO_TARGET_API int qio_target_boot_ex(const char* registryText, unsigned flags, QioTarget** target);
+/* As qio_target_boot_ex, from registry text given as `length` bytes at `data`
+ * (NULL with length 0: no text). The bytes may be UTF-16LE after its
+ * byte-order mark FF FE (regedit's own files), UTF-8 with or without a mark,
+ * or 8-bit ANSI text (code page 1252, as in REGEDIT4 files); they may hold
+ * NUL bytes. Under a "REGEDIT4" first line the bytes of hex(1), hex(2) and
+ * hex(7) values are ANSI text as well, under "Windows Registry Editor Version
+ * 5.00" (or none) UTF-16LE. */
+QIO_TARGET_API int qio_target_boot_data(const void* data, size_t length, unsigned flags, QioTarget** target);
+/* As qio_target_boot_data, from `count` registry files merged in this order,
+ * each read on its own (its own encoding, header line and line numbers). A
+ * file that cannot be read (missing, a directory, no permission) gives
+ * QIO_TARGET_E_FILE, malformed text QIO_TARGET_E_REGISTRY; the message names
+ * the file (and the line). Nothing is booted then. */
+QIO_TARGET_API int qio_target_boot_files(const char* const* paths, size_t count, unsigned flags,
+                                         QioTarget** target);
 /* Stops every driver, unplugs the boards, joins every platform thread and
  * closes every handle. */
 QIO_TARGET_API int qio_target_shutdown(QioTarget* target);
@@ -58,7 +74,9 @@ QIO_TARGET_API QioTarget* qio_target_current(void);
 
 /* Writes the registry as text (NUL-terminated) into buffer; *needed (may be
  * NULL) receives the size including the terminator. A NULL buffer or too
- * small a capacity gives QIO_TARGET_E_SPACE. */
+ * small a capacity gives QIO_TARGET_E_SPACE. The text is "Windows Registry
+ * Editor Version 5.00" in UTF-8 (hex(2) and hex(7) bytes UTF-16LE); regedit
+ * reads it losslessly once it is stored as UTF-16LE with its mark. */
 QIO_TARGET_API int qio_target_export_registry(QioTarget* target, char* buffer, size_t capacity, size_t* needed);
 
 /* What the device manager loaded at boot, one line per driver or failure,

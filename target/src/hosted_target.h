@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "qio5162/target.h"
@@ -44,6 +45,16 @@ void PlugConfiguredBoardsLocked(QioTarget& target);
 int PlugBoardLocked(QioTarget& target, std::uint32_t ioBase, std::uint32_t irq, QioSimBoard** board,
                     std::string* why);
 void UnplugAllBoardsLocked(QioTarget& target);
+
+// One piece of registry text to boot from, and what to call it in a message
+// (a file's path).
+struct RegistryText {
+  std::string_view bytes;
+  std::string what;
+};
+// Boots from the shipped registry and `texts` merged over it in order, each
+// read on its own (target_boot.cpp). `function` names the caller in messages.
+int BootFrom(const char* function, const std::vector<RegistryText>& texts, unsigned flags, QioTarget** target);
 
 // Writes text (NUL-terminated) under the harness's size rule.
 int CopyOut(const std::string& text, char* buffer, std::size_t capacity, std::size_t* needed,

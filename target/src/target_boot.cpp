@@ -2,9 +2,10 @@
 // report and the harness's last message.
 //
 // Boot: the registry is cleared and built from the shipped base keys, the
-// shipped boards (unless QIO_TARGET_BARE) and the caller's text, in that
-// order; then a simulated board is plugged for each configured board (unless
-// QIO_TARGET_NO_BOARDS) and the device manager loads the drivers.
+// shipped boards (unless QIO_TARGET_BARE) and the caller's texts, in that
+// order, each read on its own; then a simulated board is plugged for each
+// configured board (unless QIO_TARGET_NO_BOARDS) and the device manager loads
+// the drivers. Registry files are read in target_files.cpp.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -106,42 +107,28 @@ int CopyOut(const std::string& text, char* buffer, std::size_t capacity, std::si
   return Succeed();
 }
 
-}  // namespace qio::target
-
-using namespace qio::target;
-
-extern "C" {
-
-int qio_target_boot(const char* registryText, QioTarget** target) {
-  return qio_target_boot_ex(registryText, 0, target);
-}
-
-int qio_target_boot_ex(const char* registryText, unsigned flags, QioTarget** target) {
-  if (target == nullptr) return Result(QIO_TARGET_E_ARGUMENT, "qio_target_boot: target is NULL");
+int BootFrom(const char* function, const std::vector<RegistryText>& texts, unsigned flags, QioTarget** target) {
+  if (target == nullptr) return Result(QIO_TARGET_E_ARGUMENT, std::string(function) + ": target is NULL");
   *target = nullptr;
   if ((flags & ~kKnownFlags) != 0) {
     char text[80];
-    std::snprintf(text, sizeof text, "qio_target_boot: unknown flags 0x%x", flags & ~kKnownFlags);
+    std::snprintf(text, sizeof text, "%s: unknown flags 0x%x", function, flags & ~kKnownFlags);
     return Result(QIO_TARGET_E_ARGUMENT, text);
   }
   auto lock = LockTargets();
   if (running != nullptr || pf::SystemBooted()) {
-    return Result(QIO_TARGET_E_STATE, "qio_target_boot: a target is already running in this process");
+    return Result(QIO_TARGET_E_STATE, std::string(function) + ": a target is already running in this process");
   }
 
   pf::RegClearAll();
-  std::string error;
-  struct Part {
-    const char* text;
-    const char* what;
-  };
-  std::vector<Part> parts{{kBaseRegistry, "shipped base registry"}};
+  std::vector<RegistryText> parts{{kBaseRegistry, "shipped base registry"}};
   if ((flags & QIO_TARGET_BARE) == 0) parts.push_back({kDefaultRegistry, "shipped default registry"});
-  if (registryText != nullptr) parts.push_back({registryText, "registry text"});
-  for (const Part& part : parts) {
-    if (!pf::RegImportText(part.text, &error)) {
+  parts.insert(parts.end(), texts.begin(), texts.end());
+  std::string error;
+  for (const RegistryText& part : parts) {
+    if (!pf::RegImportText(part.bytes, &error)) {
       pf::RegClearAll();
-      return Result(QIO_TARGET_E_REGISTRY, std::string("qio_target_boot: ") + part.what + ": " + error);
+      return Result(QIO_TARGET_E_REGISTRY, std::string(function) + ": " + part.what + ": " + error);
     }
   }
 
@@ -156,6 +143,22 @@ int qio_target_boot_ex(const char* registryText, unsigned flags, QioTarget** tar
   ShutdownAtExitOnce();
   *target = running;
   return Succeed();
+}
+
+}  // namespace qio::target
+
+using namespace qio::target;
+
+extern "C" {
+
+int qio_target_boot(const char* registryText, QioTarget** target) {
+  return qio_target_boot_ex(registryText, 0, target);
+}
+
+int qio_target_boot_ex(const char* registryText, unsigned flags, QioTarget** target) {
+  std::vector<RegistryText> texts;
+  if (registryText != nullptr) texts.push_back({registryText, "registry text"});
+  return BootFrom("qio_target_boot", texts, flags, target);
 }
 
 int qio_target_shutdown(QioTarget* target) {

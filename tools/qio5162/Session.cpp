@@ -1,8 +1,5 @@
 #include "Session.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "Output.h"
 #include "ResultText.h"
 #include "Units.h"
@@ -47,11 +44,9 @@ void Session::Boot(const std::string& registryFile) {
   if (registryFile.empty()) {
     code = qio_target_boot(nullptr, &target);
   } else {
-    std::ifstream file(registryFile, std::ios::binary);
-    if (!file) throw UsageError("cannot read registry file '" + registryFile + "'");
-    std::ostringstream text;
-    text << file.rdbuf();
-    code = qio_target_boot_ex(text.str().c_str(), QIO_TARGET_BARE, &target);
+    const char* const paths[] = {registryFile.c_str()};
+    code = qio_target_boot_files(paths, 1, QIO_TARGET_BARE, &target);
+    if (code == QIO_TARGET_E_FILE) throw UsageError(qio_target_last_message());
   }
   if (code != QIO_TARGET_OK || target == nullptr) throw DeviceError(TargetMessage("booting the target", code));
   target_ = target;
