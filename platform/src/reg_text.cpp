@@ -463,7 +463,8 @@ bool RegImportText(std::string_view bytes, std::string* error) {
       if (error != nullptr) *error = why;
       return false;
     }
-    if (text.size() >= 2 && text[0] != '\0' && text[1] == '\0') {
+    const bool marked = bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 3) == "\xEF\xBB\xBF";
+    if (!marked && text.size() >= 2 && text[0] != '\0' && text[1] == '\0') {
       // What UTF-16 looks like when its mark is missing.
       if (error != nullptr) *error = "line 1: NUL character in the text (UTF-16 text needs its byte-order mark FF FE)";
       return false;
