@@ -2,7 +2,6 @@
 // template n's header lines, appending a header and removing sections.
 #include "config/script/ScriptText.h"
 
-#include <algorithm>
 #include <cerrno>
 
 #include "config/script/ScriptLines.h"
