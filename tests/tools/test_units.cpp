@@ -113,7 +113,7 @@ TEST(ResultTextTest, DeviceCodesDecodeTheDeviceAndTheLowCode) {
   EXPECT_EQ(DescribeResult(0x100A), "0x100A: invalid argument");
   EXPECT_EQ(DescribeResult(0x1065), "0x1065: not found");
   EXPECT_EQ(DescribeResult(0x1000), "0x1000: request refused without an error code");
-  EXPECT_EQ(DescribeResult(0x1333), "0x1333: driver error 819");
+  EXPECT_EQ(DescribeResult(0x1333), "0x1333: unknown result code (low code 0x333)");
   EXPECT_EQ(DescribeResult(10), "10: port address outside the board's port window");
   EXPECT_EQ(DescribeResult(3), "3: invalid driver handle");
   EXPECT_EQ(DescribeResult(27), "27: function number not known to DriverProc");
