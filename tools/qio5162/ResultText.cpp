@@ -34,7 +34,11 @@ std::string DescribeResult(std::uint32_t code) { return ResultCodeText(code) + "
 
 DeviceError::DeviceError(std::string call, std::uint32_t code)
     : std::runtime_error(call + " failed: " + DescribeResult(code)), call_(std::move(call)), code_(code),
-      hasCode_(true) {}
+      hasCode_(true), meaning_(ResultMeaning(code)) {}
+
+DeviceError::DeviceError(std::string call, std::uint32_t code, std::string meaning)
+    : std::runtime_error(call + " failed: " + ResultCodeText(code) + ": " + meaning), call_(std::move(call)),
+      code_(code), hasCode_(true), meaning_(std::move(meaning)) {}
 
 DeviceError::DeviceError(std::string message) : std::runtime_error(std::move(message)) {}
 
