@@ -157,6 +157,23 @@ TEST_F(MessagesTest, LinesInEitherNotation) {
   }
 }
 
+TEST_F(MessagesTest, ShellLinesAsPeopleTypeThem) {
+  // Odd spacing, tabs, upper and lower case, both notations of a line, and a
+  // wrong word in the middle that does not end the session.
+  const ToolResult result = Run({"shell"},
+                                "  dio   mode   a   OUT  \n"
+                                "\tdio bit\ta5   1\n"
+                                "dio  write b 0x0F   --loopback   A:C\n"
+                                "dio red c\n"
+                                "dio read   C   --json\n"
+                                "dio bit 5\n");
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.err, HasSubstr("unknown command 'red' for 'dio'"));
+  EXPECT_THAT(result.out, HasSubstr("port A bit 5 (line A5, channel 5) <- 1: output 0x20"));
+  EXPECT_THAT(result.out, HasSubstr("\"value\": 32"));  // port A's latch looped to C
+  EXPECT_THAT(result.out, HasSubstr("port A bit 5 (line A5, channel 5): 1"));
+}
+
 TEST_F(MessagesTest, CounterRulesAreExplained) {
   ToolResult result = Run({"pwm", "0", "--period", "10ms", "--high", "2ms", "--count", "3"});
   EXPECT_EQ(result.exitCode, 1);

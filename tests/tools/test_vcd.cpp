@@ -214,6 +214,42 @@ TEST_F(VcdTest, ShellLinesAndFailuresAreRecorded) {
   EXPECT_NE(ReadFile(failed).find("$enddefinitions"), std::string::npos);
 }
 
+TEST_F(VcdTest, BothCountersEventsAndAResetSideBySide) {
+  // Counter 0 pulses, counter 1 runs a PWM, DI events come from a square
+  // wave; then counter 0 is reset while counter 1 goes on.
+  const std::string vcd = dir_ + "/both.vcd";
+  const std::string script = WriteFile("both.txt",
+                                       "pulse 0 --period 1ms\n"
+                                       "pwm 1 --period 4ms --high 1ms\n"
+                                       "events --enable diA2 --count 5 --timeout 5s --di-square A2=500Hz\n"
+                                       "reset 0\n"
+                                       "events --enable tc1 --count 4 --timeout 5s\n");
+  const ToolResult result = Run({"run", script, "--vcd", vcd});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const VcdFile file = Parse(ReadFile(vcd));
+  const VcdTrace* out0 = file.Find("OUT0");
+  const VcdTrace* out1 = file.Find("OUT1");
+  const VcdTrace* a = file.Find("A");
+  ASSERT_TRUE(out0 && out1 && a);
+  const Edges pulses = EdgesOf(*out0);
+  ASSERT_GE(pulses.rises.size(), 6u);
+  for (std::size_t i = 1; i < pulses.rises.size(); ++i) {
+    EXPECT_EQ(pulses.rises[i] - pulses.rises[i - 1], 1'000'000u) << i;
+  }
+  const Edges pwm = EdgesOf(*out1);
+  ASSERT_FALSE(pwm.rises.empty());
+  EXPECT_GT(pwm.rises.back(), pulses.rises.back() + 4'000'000);  // OUT1 kept going after the reset
+  ExpectPwm(*out1, 4'000'000, 1'000'000, 3);
+  EXPECT_EQ(ValueAt(*out0, pwm.rises.back()), 0u);  // OUT0 low since the reset
+  // The square wave on A2 shows on port A as bit 2, 1 ms high and 1 ms low.
+  std::vector<std::uint64_t> rises;
+  for (std::size_t i = 1; i < a->values.size(); ++i) {
+    if ((a->values[i].value & 0x04) != 0 && (a->values[i - 1].value & 0x04) == 0) rises.push_back(a->values[i].time);
+  }
+  ASSERT_GE(rises.size(), 5u);
+  for (std::size_t i = 1; i < rises.size(); ++i) EXPECT_EQ(rises[i] - rises[i - 1], 2'000'000u) << i;
+}
+
 TEST_F(VcdTest, UnwritableFileIsAUsageError) {
   const ToolResult result = Run({"list", "--vcd", dir_ + "/no/such/dir/x.vcd"});
   EXPECT_EQ(result.exitCode, 2);

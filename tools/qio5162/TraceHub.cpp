@@ -12,36 +12,45 @@ std::mutex& HubMutex() {
   return mutex;
 }
 
-std::map<QioSimBoard*, std::vector<std::vector<QioPortAccess>*>>& Listeners() {
-  static std::map<QioSimBoard*, std::vector<std::vector<QioPortAccess>*>> listeners;
+struct Listener {
+  std::vector<QioPortAccess>* sink;
+  std::size_t limit;
+};
+
+std::map<QioSimBoard*, std::vector<Listener>>& Listeners() {
+  static std::map<QioSimBoard*, std::vector<Listener>> listeners;
   return listeners;
 }
 
 // Reads the board's whole trace; every entry goes to each of `sinks`.
-void DrainLocked(QioSimBoard* board, const std::vector<std::vector<QioPortAccess>*>& sinks) {
+void DrainLocked(QioSimBoard* board, const std::vector<Listener>& listeners) {
   constexpr std::size_t kChunk = 256;
   QioPortAccess chunk[kChunk];
   while (true) {
     std::size_t count = 0;
     if (qio_sim_trace_read(board, chunk, kChunk, &count) != QIO_TARGET_OK) return;
-    for (std::vector<QioPortAccess>* sink : sinks) sink->insert(sink->end(), chunk, chunk + count);
+    for (const Listener& listener : listeners) {
+      std::vector<QioPortAccess>& sink = *listener.sink;
+      const std::size_t room = listener.limit > sink.size() ? listener.limit - sink.size() : 0;
+      sink.insert(sink.end(), chunk, chunk + std::min(count, room));
+    }
     if (count < kChunk) return;
   }
 }
 
 }  // namespace
 
-void TraceHub::Subscribe(QioSimBoard* board, std::vector<QioPortAccess>* sink) {
+void TraceHub::Subscribe(QioSimBoard* board, std::vector<QioPortAccess>* sink, std::size_t limit) {
   if (board == nullptr || sink == nullptr) return;
   std::scoped_lock lock(HubMutex());
-  std::vector<std::vector<QioPortAccess>*>& sinks = Listeners()[board];
-  if (sinks.empty()) {
+  std::vector<Listener>& listeners = Listeners()[board];
+  if (listeners.empty()) {
     qio_sim_trace_enable(board, 1);
     DrainLocked(board, {});  // whatever an earlier reader left behind
   } else {
-    DrainLocked(board, sinks);
+    DrainLocked(board, listeners);
   }
-  sinks.push_back(sink);
+  listeners.push_back({sink, limit});
 }
 
 void TraceHub::Unsubscribe(QioSimBoard* board, std::vector<QioPortAccess>* sink) {
@@ -49,10 +58,12 @@ void TraceHub::Unsubscribe(QioSimBoard* board, std::vector<QioPortAccess>* sink)
   std::scoped_lock lock(HubMutex());
   const auto found = Listeners().find(board);
   if (found == Listeners().end()) return;
-  std::vector<std::vector<QioPortAccess>*>& sinks = found->second;
-  DrainLocked(board, sinks);
-  sinks.erase(std::remove(sinks.begin(), sinks.end(), sink), sinks.end());
-  if (sinks.empty()) {
+  std::vector<Listener>& listeners = found->second;
+  DrainLocked(board, listeners);
+  listeners.erase(std::remove_if(listeners.begin(), listeners.end(),
+                                 [sink](const Listener& listener) { return listener.sink == sink; }),
+                  listeners.end());
+  if (listeners.empty()) {
     qio_sim_trace_enable(board, 0);
     Listeners().erase(found);
   }

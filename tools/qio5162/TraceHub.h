@@ -5,6 +5,8 @@
 // access to every listener's list.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "qio5162/target.h"
@@ -13,8 +15,9 @@ namespace qio::tool {
 
 class TraceHub {
  public:
-  // `sink` receives the accesses recorded from now on, until Unsubscribe.
-  static void Subscribe(QioSimBoard* board, std::vector<QioPortAccess>* sink);
+  // `sink` receives the accesses recorded from now on, until Unsubscribe;
+  // at most `limit` of them in all (the later ones are not kept).
+  static void Subscribe(QioSimBoard* board, std::vector<QioPortAccess>* sink, std::size_t limit = SIZE_MAX);
   // Hands `sink` what is still waiting, then forgets it; the last listener
   // of a board switches its trace off.
   static void Unsubscribe(QioSimBoard* board, std::vector<QioPortAccess>* sink);

@@ -120,10 +120,11 @@ WaveRecording::WaveRecording(std::string path, QioSimBoard* board, std::string b
     std::ofstream probe(partPath_, std::ios::binary | std::ios::trunc);
     if (!probe) throw UsageError("--vcd: cannot write '" + path_ + "'");
   }
-  TraceHub::Subscribe(board_, &trace_);
   UseHistory(board_);
-  // After the history began, so that the whole span is known.
+  // After the history began, so that the whole span is known; the trace from
+  // then on, as many accesses as are written and one to tell that more came.
   startNs_ = platform::NowNs();
+  TraceHub::Subscribe(board_, &trace_, kVcdMaxChanges + 1);
 }
 
 WaveRecording::~WaveRecording() {
