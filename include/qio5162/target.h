@@ -151,6 +151,72 @@ QIO_TARGET_API int qio_sim_trace_read(QioSimBoard* board, QioPortAccess* out, si
 QIO_TARGET_API uint32_t qio_target_port_in(QioTarget* target, uint16_t port, unsigned width);
 QIO_TARGET_API int qio_target_port_out(QioTarget* target, uint16_t port, unsigned width, uint32_t value);
 
+/* ---- devices, result codes, pin changes ---------------------------------- */
+
+/* The simulated board behind device number deviceNumber (0 to 254): the
+ * board plugged at the base address the driver recorded for that device.
+ * QIO_TARGET_E_DEVICE when the device number is not registered, or its board
+ * is not simulated (*board is then NULL). */
+QIO_TARGET_API int qio_target_board_of_device(QioTarget* target, unsigned deviceNumber, QioSimBoard** board);
+
+/* What a result code of the Zqs5162 library means, in a few words: "counter
+ * busy" for 0x1032 (or 0x2032 on device 1), "invalid driver handle" for 3.
+ * Covers the plain codes 0, 2, 3, 10 and 27 and the device codes
+ * (device number + 1) * 0x1000 + a low code, for device numbers 0 to 254;
+ * any other code gives "unknown result code". The text is static and never
+ * NULL; it does not name the device. Needs no target. */
+QIO_TARGET_API const char* qio_target_result_text(uint32_t result);
+
+/* Pins whose changes can be listed. The counter and generator pins have the
+ * value 0 or 1; a port has the levels of its 8 pins as the value (bit n =
+ * line n), inputs as driven and outputs as latched. */
+#define QIO_SIM_PIN_CLK0 0u
+#define QIO_SIM_PIN_CLK1 1u
+#define QIO_SIM_PIN_OUT0 2u
+#define QIO_SIM_PIN_OUT1 3u
+#define QIO_SIM_PIN_FOUT0 4u
+#define QIO_SIM_PIN_FOUT1 5u
+#define QIO_SIM_PIN_PORT_A 6u
+#define QIO_SIM_PIN_PORT_B 7u
+#define QIO_SIM_PIN_PORT_C 8u
+#define QIO_SIM_PIN_COUNT 9u
+
+typedef struct {
+  uint64_t timeNs; /* platform clock */
+  uint32_t value;  /* the pin's value from then on */
+} QioPinChange;
+
+typedef struct {
+  uint32_t valueAtFrom;     /* the value at fromNs, changes at fromNs included */
+  size_t count;             /* changes written to out */
+  uint64_t notListed;       /* changes of the span left out (for a port, line edges) */
+  uint64_t firstNotListedNs; /* the first of them; UINT64_MAX when none */
+} QioPinListing;
+
+/* Switches the board's pin history on from now, keeping at most
+ * maxChangesPerPin changes per pin (later ones are only counted); 0 switches
+ * it off and frees it. Switching it on again starts afresh. */
+QIO_TARGET_API int qio_sim_record_pins(QioSimBoard* board, size_t maxChangesPerPin);
+
+/* Lists the changes of `pin` in the span (fromNs, toNs] of the platform
+ * clock, oldest first, into out (at most capacity; out may be NULL with
+ * capacity 0 to count only). The board computes them from its closed-form
+ * state, never by sampling: the present configuration (since the last
+ * register write or stimulus change) always, earlier ones only while the pin
+ * history records, back to the instant it was switched on. A span starting
+ * before that gives QIO_TARGET_E_STATE. Changes on one nanosecond are merged
+ * into the last value. When changes are left out (capacity, or the history's
+ * cap), nothing after firstNotListedNs is listed: the caller knows the pin up
+ * to there. A span reaching past now lists the changes ahead as things stand. */
+QIO_TARGET_API int qio_sim_list_edges(QioSimBoard* board, unsigned pin, uint64_t fromNs, uint64_t toNs,
+                                      QioPinChange* out, size_t capacity, QioPinListing* listing);
+
+/* Counter 0 or 1: *counting is 1 while its counter block is armed and has not
+ * run to its final terminal count; *nextNs (may be NULL) receives the instant
+ * of its next terminal count as things stand, UINT64_MAX when none will come
+ * (an idle counter, or one whose input has no edges). */
+QIO_TARGET_API int qio_sim_next_terminal_count(QioSimBoard* board, unsigned counter, int* counting, uint64_t* nextNs);
+
 #ifdef __cplusplus
 }
 #endif

@@ -179,4 +179,22 @@ std::vector<PortAccess> Board::TakeTrace(std::size_t maxEntries) {
   return core_.TakeTrace(maxEntries);
 }
 
+void Board::SetPinHistory(std::size_t maxChangesPerPin) {
+  std::scoped_lock lock(mutex_);
+  if (maxChangesPerPin == 0) {
+    core_.StopPinHistory();
+  } else {
+    core_.StartPinHistory(maxChangesPerPin, platform::NowNs());
+  }
+}
+
+PinListing Board::ListPinChanges(Pin pin, std::uint64_t fromNs, std::uint64_t toNs, std::size_t maxChanges) const {
+  return Peek([&](const BoardCore& core, std::uint64_t) { return core.ListPinChanges(pin, fromNs, toNs, maxChanges); });
+}
+
+std::optional<TerminalCountOutlook> Board::TerminalCountAhead(unsigned counter) const {
+  if (counter >= kCounterCount) return std::nullopt;
+  return Peek([&](const BoardCore& core, std::uint64_t now) { return core.TerminalCountAhead(counter, now); });
+}
+
 }  // namespace qio::sim

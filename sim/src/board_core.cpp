@@ -43,6 +43,7 @@ std::uint64_t BoardCore::State::ToNsCeil(Instant at) const {
 
 void BoardCore::State::Rebase(std::uint64_t t) {
   Advance(t);
+  if (history.on) detail::CaptureSegment(*this, t);
   const Instant at = ToInstant(t);
   for (unsigned b = 0; b < kBlockCount; ++b) {
     const BlockPlan& p = plan.blocks[b];

@@ -12,6 +12,7 @@
 
 #include "block_machine.h"
 #include "edge_set.h"
+#include "pin_history.h"
 #include "qio/sim/BoardCore.h"
 #include "qio/sim/Registers.h"
 
@@ -126,6 +127,7 @@ struct BoardCore::State {
   unsigned requests = 0;
   bool trace = false;
   std::deque<PortAccess> traceLog;
+  detail::PinHistory history;
 
   detail::Plan plan;
 

@@ -10,6 +10,10 @@
 
 struct QioSimBoard;
 
+namespace qio::sim {
+class Board;
+}
+
 namespace qio::target {
 
 // A new board for the base and line, not yet on the bus; null with *why when
@@ -20,6 +24,7 @@ bool AttachBoardModel(QioSimBoard& board);
 // Unmaps it; returns once no bus access to the board is running.
 void DetachBoardModel(QioSimBoard& board);
 std::uint16_t BoardBase(const QioSimBoard& board);
+qio::sim::Board& BoardModel(QioSimBoard& board);
 
 // The board if it is plugged in the running target, else null.
 std::shared_ptr<QioSimBoard> FindLiveBoard(const QioSimBoard* board);

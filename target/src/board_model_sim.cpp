@@ -29,6 +29,7 @@ std::shared_ptr<QioSimBoard> CreateBoardModel(std::uint16_t ioBase, unsigned irq
 bool AttachBoardModel(QioSimBoard& board) { return board.model->Attach(); }
 void DetachBoardModel(QioSimBoard& board) { board.model->Detach(); }
 std::uint16_t BoardBase(const QioSimBoard& board) { return board.ioBase; }
+qio::sim::Board& BoardModel(QioSimBoard& board) { return *board.model; }
 
 }  // namespace qio::target
 

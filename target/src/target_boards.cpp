@@ -100,9 +100,14 @@ void PlugConfiguredBoardsLocked(QioTarget& target) {
     }
     std::uint32_t ioBase = 0;
     std::uint32_t irq = 0;
-    if (pf::RegQueryDword(key.Get(), "IoBase", &ioBase) != pf::kErrorSuccess ||
-        pf::RegQueryDword(key.Get(), "Irq", &irq) != pf::kErrorSuccess) {
-      target.report.push_back("no board for " + path + ": it has no \"IoBase\" and \"Irq\" dwords");
+    const bool haveBase = pf::RegQueryDword(key.Get(), "IoBase", &ioBase) == pf::kErrorSuccess;
+    const bool haveIrq = pf::RegQueryDword(key.Get(), "Irq", &irq) == pf::kErrorSuccess;
+    if (!haveBase || !haveIrq) {
+      // Name only what is missing (or not a dword): the other value is fine.
+      const std::string missing = !haveBase && !haveIrq ? "no \"IoBase\" and no \"Irq\" dword"
+                                  : !haveBase            ? "no \"IoBase\" dword"
+                                                         : "no \"Irq\" dword";
+      target.report.push_back("no board for " + path + ": it has " + missing);
       continue;
     }
     const auto same = std::find_if(plugged.begin(), plugged.end(), [&](const Plugged& p) { return p.base == ioBase; });

@@ -37,7 +37,7 @@ TEST_F(CliTest, UsageErrorsExitTwoWithAShortUsageLine) {
       {{"frobnicate"}, "usage: qio5162 COMMAND"},
       {{"dio", "write", "A"}, "usage: qio5162 dio write PORT VALUE [--mask M]"},
       {{"dio", "write", "A", "0x100"}, "usage: qio5162 dio write"},
-      {{"dio", "read", "D"}, "usage: qio5162 dio read PORT"},
+      {{"dio", "read", "D"}, "usage: qio5162 dio read [PORT...]"},
       {{"freq", "0", "--gate", "2001"}, "usage: qio5162 freq"},
       {{"freq", "0", "--input", "0=1kXz"}, "usage: qio5162 freq"},
       {{"port", "read", "0x300", "--width", "12"}, "usage: qio5162 port read"},
@@ -52,13 +52,13 @@ TEST_F(CliTest, UsageErrorsExitTwoWithAShortUsageLine) {
 }
 
 TEST_F(CliTest, LibraryErrorsExitOneWithTheCodeAndItsMeaning) {
-  ToolResult result = Run({"dio", "bit", "A", "8", "1"});
+  ToolResult result = Run({"dio", "mode", "A", "in/out"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_THAT(result.err, HasSubstr("DioWriteBit failed: 0x100A: invalid argument"));
+  EXPECT_THAT(result.err, HasSubstr("DioSetPortMode failed: 0x100A: invalid argument"));
 
-  result = Run({"freq", "1"});
+  result = Run({"freqout", "0", "--divisor", "17"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_THAT(result.err, HasSubstr("0x1007: port, port range or counter out of range"));
+  EXPECT_THAT(result.err, HasSubstr("FreqOutStart failed: 0x1020: counter parameter out of range"));
 
   result = Run({"info", "--device", "7"});
   EXPECT_EQ(result.exitCode, 1);
@@ -132,7 +132,7 @@ TEST_F(CliTest, SecondDeviceHasItsOwnErrorBase) {
   const ToolResult config = Run({"dio", "config", "--registry", path, "--device", "1", "--json"});
   ASSERT_EQ(config.exitCode, 0) << config.err;
   EXPECT_EQ(config.Json()["ports"][0]["direction"], "out");
-  const ToolResult error = Run({"dio", "bit", "A", "8", "1", "--registry", path, "--device", "1"});
+  const ToolResult error = Run({"dio", "mode", "A", "in/out", "--registry", path, "--device", "1"});
   EXPECT_EQ(error.exitCode, 1);
   EXPECT_THAT(error.err, HasSubstr("0x200A: invalid argument (device 1)"));
 }

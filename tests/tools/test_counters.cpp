@@ -44,6 +44,22 @@ TEST_F(CounterTest, SlowFrequencyAnnouncesItsPass) {
   EXPECT_THAT(result.out, HasSubstr("counter 0: 100 Hz"));
 }
 
+TEST_F(CounterTest, OneShotWaitsForTheFirstResultOfTheSlowPass) {
+  // A 1 Hz phase can still be counting when the 1.3 s pass latches: the
+  // result comes after the pass's completion wait, and one read is enough.
+  const ToolResult result = Run({"freq", "0", "--input", "0=1Hz", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NEAR(result.Json()["hz"].get<double>(), 1.0, 0.01);
+  const ToolResult text = Run({"freq", "0", "--input", "0=2Hz"});
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_THAT(text.out, HasSubstr("about 1.3 s (up to 2.0 s)"));
+  EXPECT_THAT(text.out, HasSubstr("counter 0: 2 Hz"));
+  // No signal at all: the pass publishes 0 Hz, and says so.
+  const ToolResult none = Run({"freq", "0", "--json"});
+  ASSERT_EQ(none.exitCode, 0) << none.err;
+  EXPECT_EQ(none.Json()["hz"].get<double>(), 0.0);
+}
+
 TEST_F(CounterTest, FixedGateAndWatch) {
   ToolResult result = Run({"freq", "0", "--gate", "10ms", "--input", "0=50kHz", "--json"});
   ASSERT_EQ(result.exitCode, 0) << result.err;

@@ -31,11 +31,11 @@ TEST_F(ScriptTest, RunStopsAtTheFirstFailureWithItsLineNumber) {
   const std::string file = WriteFile("bad.txt",
                                      "dio mode A out\n"
                                      "# a comment\n"
-                                     "dio bit A 9 1\n"
+                                     "dio mode A in/out\n"
                                      "dio read A\n");
   ToolResult result = Run({"run", file});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_THAT(result.err, HasSubstr("bad.txt:3: 'dio bit A 9 1' failed (exit code 1)"));
+  EXPECT_THAT(result.err, HasSubstr("bad.txt:3: 'dio mode A in/out' failed (exit code 1)"));
   EXPECT_THAT(result.err, HasSubstr("0x100A"));
   EXPECT_THAT(result.out, Not(HasSubstr("> dio read A")));
 
@@ -53,7 +53,7 @@ TEST_F(ScriptTest, ShellThroughAPipe) {
                                 "dio mode A out\n"
                                 "dio write A 0x33 --loopback A:B\n"
                                 "dio read B\n"
-                                "dio bit A 9\n"
+                                "dio mode A in/out\n"
                                 "help dio write\n"
                                 "tour\n"
                                 "dio read B --json\n"

@@ -47,8 +47,8 @@ TEST(UnitsTest, TimesTakeTheirSuffixesAndADefaultUnit) {
 TEST(UnitsTest, PortsDirectionsAndSources) {
   EXPECT_EQ(ParsePort("a"), 0u);
   EXPECT_EQ(ParsePort("C"), 2u);
-  EXPECT_EQ(ParsePort("3"), 3u);  // passed on to the library's range check
-  EXPECT_THROW(ParsePort("D"), UsageError);
+  // Every other name or number is a usage error, whichever way it is written.
+  for (const char* bad : {"3", "D", "d", "A3", "", "0x1", "AB"}) EXPECT_THROW(ParsePort(bad), UsageError) << bad;
   EXPECT_EQ(ParseDirection("in"), 0u);
   EXPECT_EQ(ParseDirection("out"), 1u);
   EXPECT_EQ(ParseDirection("in/out"), 3u);
@@ -61,6 +61,49 @@ TEST(UnitsTest, PortsDirectionsAndSources) {
   EXPECT_EQ(ParseGeneratorSource("5"), 5u);
   EXPECT_THROW(ParseGeneratorSource("2MHz"), UsageError);
   EXPECT_DOUBLE_EQ(GeneratorSourceHz(5), 100e3);
+}
+
+TEST(UnitsTest, LinesInBothNotations) {
+  // Port and bit, any case, or the channel: port x 8 + bit.
+  EXPECT_EQ(ParseLine("A0"), 0u);
+  EXPECT_EQ(ParseLine("b1"), 9u);
+  EXPECT_EQ(ParseLine(" C7 "), 23u);
+  EXPECT_EQ(ParseLine("9"), 9u);
+  EXPECT_EQ(ParseLine("23"), 23u);
+  EXPECT_EQ(ParseLine("09"), 9u);
+  for (const char* bad : {"24", "A8", "D1", "B", "-1", "", "9a", "100", "0x9"}) {
+    EXPECT_THROW(ParseLine(bad), UsageError) << bad;
+  }
+  EXPECT_EQ(LineName(9), "B1");
+  EXPECT_EQ(LineName(23), "C7");
+  for (unsigned channel = 0; channel < kDioLines; ++channel) EXPECT_EQ(ParseLine(LineName(channel)), channel);
+  EXPECT_EQ(ParseBit("7"), 7u);
+  for (const char* bad : {"8", "-1", "", "a", "07x"}) EXPECT_THROW(ParseBit(bad), UsageError) << bad;
+  EXPECT_EQ(ParseCounter("1"), 1u);
+  for (const char* bad : {"2", "01", "", "x"}) EXPECT_THROW(ParseCounter(bad), UsageError) << bad;
+  EXPECT_TRUE(IsPortName("b"));
+  EXPECT_TRUE(IsPortName("2"));
+  EXPECT_FALSE(IsPortName("B1"));
+  EXPECT_FALSE(IsPortName("3"));
+}
+
+TEST(UnitsTest, MessagesSayWhatIsAllowed) {
+  auto message = [](auto parse) {
+    try {
+      parse();
+    } catch (const UsageError& error) {
+      return std::string(error.what());
+    }
+    return std::string("(no error)");
+  };
+  EXPECT_EQ(message([] { ParseGeneratorSource("2MHz"); }),
+            "source '2MHz': expected 10MHz, 1MHz, 100kHz, 10kHz or 1kHz (also 20MHz, clk for the CLK pin, or a code "
+            "1 to 7)");
+  EXPECT_EQ(message([] { ParsePort("3"); }), "port '3': expected A, B or C (or 0, 1, 2)");
+  EXPECT_EQ(message([] { ParsePort("B1"); }), "port 'B1': expected A, B or C (or 0, 1, 2); 'B1' names a line");
+  EXPECT_EQ(message([] { ParseLine("24"); }),
+            "line '24': expected a line as port and bit (A0..C7, e.g. B1) or a channel 0 to 23 (port x 8 + bit)");
+  EXPECT_EQ(message([] { ParseCounter("2"); }), "counter '2': expected 0 or 1");
 }
 
 TEST(UnitsTest, SignalSpecs) {
@@ -77,7 +120,9 @@ TEST(UnitsTest, SignalSpecs) {
   EXPECT_EQ(levels.levels, 0x0F);
   EXPECT_THROW(ParseDiLevels("A=0x100"), UsageError);
   EXPECT_EQ(ParseDiSquare("23=100Hz").channel, 23u);
+  EXPECT_EQ(ParseDiSquare("b1=100Hz").channel, 9u);
   EXPECT_THROW(ParseDiSquare("24=100Hz"), UsageError);
+  EXPECT_THROW(ParseDiSquare("A9=100Hz"), UsageError);
   const LoopbackSpec loop = ParseLoopback("C:A");
   EXPECT_EQ(loop.from, 2u);
   EXPECT_EQ(loop.to, 0u);
@@ -99,6 +144,12 @@ TEST(UnitsTest, EventSpecs) {
   EXPECT_EQ(spec.firstPort, 2u);
   EXPECT_EQ(spec.portCount, 1u);
   EXPECT_EQ(ParseEventSpec("0x3418").type, 0x3418);  // the library refuses it
+  // A DI line in either notation, with or without "di".
+  EXPECT_EQ(ParseEventSpec("diB1").type, 0x3409);
+  EXPECT_EQ(ParseEventSpec("B1,ports=A").type, 0x3409);
+  EXPECT_EQ(ParseEventSpec("di9").type, 0x3409);
+  EXPECT_THROW(ParseEventSpec("diB8"), UsageError);
+  EXPECT_THROW(ParseEventSpec("D1"), UsageError);
   for (const char* bad : {"di24", "tc2", "di1,ports=C:A", "di1,count=2", "di1,ports"}) {
     EXPECT_THROW(ParseEventSpec(bad), UsageError) << bad;
   }
@@ -113,7 +164,7 @@ TEST(ResultTextTest, DeviceCodesDecodeTheDeviceAndTheLowCode) {
   EXPECT_EQ(DescribeResult(0x100A), "0x100A: invalid argument");
   EXPECT_EQ(DescribeResult(0x1065), "0x1065: not found");
   EXPECT_EQ(DescribeResult(0x1000), "0x1000: request refused without an error code");
-  EXPECT_EQ(DescribeResult(0x1333), "0x1333: driver error 819");
+  EXPECT_EQ(DescribeResult(0x1333), "0x1333: unknown result code (low code 0x333)");
   EXPECT_EQ(DescribeResult(10), "10: port address outside the board's port window");
   EXPECT_EQ(DescribeResult(3), "3: invalid driver handle");
   EXPECT_EQ(DescribeResult(27), "27: function number not known to DriverProc");

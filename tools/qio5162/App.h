@@ -1,6 +1,7 @@
 // The command line: every command and its options (CLI11), and running one
 // parsed command against a session with the tool's exit codes:
-// 0 success, 1 a device or library error, 2 a usage error.
+// 0 success, 1 a device or library error, 2 a usage error, 3 `events` ended
+// by its time-out without any event.
 #pragma once
 
 #include <string>
@@ -13,6 +14,7 @@ namespace qio::tool {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitDevice = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitNoEvent = 3;
 
 // Where a command line comes from.
 struct LineContext {

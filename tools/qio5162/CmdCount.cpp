@@ -33,19 +33,39 @@ void OneShotNote(CommandContext& context, const char* what) {
 
 double Seconds(std::uint64_t fromNs) { return static_cast<double>(platform::NowNs() - fromNs) / 1e9; }
 
-// Waits for the end of the measurement pass that runs in the background:
-// the driver latches the edge or phase counter and reads its hold register.
+// Whether an access shows that the background pass has published its
+// result. Most passes latch their count once and publish it at once. The
+// slow period method may latch the phases twice more (a phase of a signal
+// near 1 Hz still counting after the pass) and publishes before it releases
+// its time base: the write that stops generator 0.
+bool PassPublished(const FrequencyMethod& method, const QioPortAccess& access) {
+  if (method.kind == FrequencyMethod::Kind::PeriodSlow) {
+    return access.isWrite && access.offset == reg::Generator(0) && (access.value & reg::kGeneratorEnable) == 0;
+  }
+  return !access.isWrite && access.offset == reg::Hold(1);
+}
+
+// Up to how long a pass may take: the slow period method's completion wait
+// comes on top of its pass.
+double LongestPass(const FrequencyMethod& method) {
+  constexpr double kSlowCompletion = 0.71;
+  return method.passSeconds + (method.kind == FrequencyMethod::Kind::PeriodSlow ? kSlowCompletion : 0.0);
+}
+
+// Waits until the pass that runs in the background has published its result,
+// with a progress bar on a terminal.
 bool WaitForPass(CommandContext& context, TraceRecorder& trace, const FrequencyMethod& method, std::size_t from) {
   const double total = method.passSeconds;
-  const auto timeoutMs = static_cast<std::uint32_t>(total * 1000 + 3000);
+  const double longest = LongestPass(method);
+  const auto timeoutMs = static_cast<std::uint32_t>(longest * 1000 + 3000);
   const long at = trace.WaitFor(
-      from, timeoutMs,
-      [](const QioPortAccess& access) { return !access.isWrite && access.offset == reg::Hold(1); },
+      from, timeoutMs, [&method](const QioPortAccess& access) { return PassPublished(method, access); },
       [&](double waited) {
         const int width = 20;
-        const int done = std::min(width, static_cast<int>(waited / total * width));
-        context.out.Progress(Format("measuring [%s%s] %.1f s of about %.1f s", std::string(done, '#').c_str(),
-                                    std::string(width - done, ' ').c_str(), waited, total));
+        const int done = std::min(width, static_cast<int>(waited / longest * width));
+        context.out.Progress(Format("measuring [%s%s] %.1f s of about %.1f s%s", std::string(done, '#').c_str(),
+                                    std::string(width - done, ' ').c_str(), waited, total,
+                                    longest > total ? Format(" (up to %.1f s)", longest).c_str() : ""));
       });
   context.out.ClearInPlace();
   // The thread stores its result right after reading the count.
@@ -55,7 +75,7 @@ bool WaitForPass(CommandContext& context, TraceRecorder& trace, const FrequencyM
 
 }  // namespace
 
-std::uint16_t CounterArgument(const std::string& text) { return ParseU16(text, "counter"); }
+std::uint16_t CounterArgument(const std::string& text) { return ParseCounter(text); }
 
 FrequencyReading MeasureFrequency(CommandContext& context, std::uint16_t counter, unsigned gateMs,
                                   TraceRecorder& trace, bool announce) {
@@ -63,13 +83,21 @@ FrequencyReading MeasureFrequency(CommandContext& context, std::uint16_t counter
   FrequencyReading reading;
   reading.haveTrace = context.session.Board() != nullptr;
   trace.Clear();
-  Check(CounterFreqStart(h, counter, static_cast<std::uint16_t>(gateMs), 0), "CounterFreqStart");
+  const std::uint32_t started = CounterFreqStart(h, counter, static_cast<std::uint16_t>(gateMs), 0);
+  if (counter != 0 && ZQS_LOW_CODE(started) == ZQS_LOW_RANGE) {
+    throw DeviceError("CounterFreqStart", started,
+                      "only counter 0 measures frequency (counter 1 is its partner); put the signal on CLK0 and "
+                      "use 'freq 0'");
+  }
+  Check(started, "CounterFreqStart");
   trace.Collect();
   reading.method = InferFrequencyMethod(trace.All(), gateMs);
   if (reading.haveTrace && reading.method.background) {
     if (announce) {
+      const double longest = LongestPass(reading.method);
       context.out.Line(Format("measuring: %s; about %.1f s", reading.method.description.c_str(),
-                              reading.method.passSeconds));
+                              reading.method.passSeconds) +
+                       (longest > reading.method.passSeconds ? Format(" (up to %.1f s)", longest) : std::string()));
     }
     reading.passEnded = WaitForPass(context, trace, reading.method, trace.All().size());
     if (!reading.passEnded && Interrupted()) throw DeviceError("measurement interrupted");
@@ -174,8 +202,8 @@ void RunFreq(CommandContext& context, const CounterOptions& options) {
   while (!Interrupted() && (duration <= 0 || Seconds(begin) < duration)) {
     trace.Clear();
     if (haveTrace && method.background) {
-      trace.WaitFor(0, static_cast<std::uint32_t>(method.passSeconds * 1000 + 3000),
-                    [](const QioPortAccess& access) { return !access.isWrite && access.offset == reg::Hold(1); },
+      trace.WaitFor(0, static_cast<std::uint32_t>(LongestPass(method) * 1000 + 3000),
+                    [&method](const QioPortAccess& access) { return PassPublished(method, access); },
                     [](double) {});
       SleepUnlessInterrupted(30);
     } else if (!SleepUnlessInterrupted(500)) {

@@ -1,7 +1,9 @@
 // list and info: the boards the target knows, and what one of them reports
 // about itself (features record and properties).
 #include <cstring>
+#include <iostream>
 
+#include "App.h"
 #include "Commands.h"
 #include "DeviceList.h"
 #include "ResultText.h"
@@ -40,11 +42,13 @@ enum class Shape { U32, U32Hex, U32List, Bytes, U16List, Floats, Masks };
 
 struct PropertyRow {
   std::uint16_t id;
-  const char* name;
+  const char* name;  // null: a reserved constant of the board family
   Shape shape;
 };
 
-// The properties the board has, in identifier order.
+// The properties the board has, in identifier order. The reserved ones hold
+// constants that nothing in this system gives a meaning; they are shown as
+// returned.
 constexpr PropertyRow kProperties[] = {
     {0x0000, "device number", Shape::U32},
     {0x0001, "board id", Shape::U32},
@@ -53,27 +57,29 @@ constexpr PropertyRow kProperties[] = {
     {0x3004, "DIO output masks", Shape::Masks},
     {0x3005, "DIO port groups", Shape::Bytes},
     {0x3006, "DIO output masks (second set)", Shape::Masks},
-    {0x3C82, "DI property 0x3C82", Shape::U32},
+    {0x3C82, nullptr, Shape::U32},
     {0x3C83, "DI channels", Shape::U32},
     {0x3C84, "DI ports", Shape::U32},
-    {0x3C85, "DI property 0x3C85", Shape::Bytes},
-    {0x3C86, "DI property 0x3C86", Shape::Bytes},
-    {0x3C87, "DI property 0x3C87", Shape::Bytes},
-    {0x3C8C, "DI property 0x3C8C", Shape::Bytes},
-    {0x4806, "DO property 0x4806", Shape::U32},
+    {0x3C85, nullptr, Shape::Bytes},
+    {0x3C86, nullptr, Shape::Bytes},
+    {0x3C87, nullptr, Shape::Bytes},
+    {0x3C8C, nullptr, Shape::Bytes},
+    {0x4806, nullptr, Shape::U32},
     {0x4807, "DO channels", Shape::U32},
     {0x4808, "DO ports", Shape::U32},
-    {0x5001, "counter property 0x5001", Shape::U32List},
-    {0x5002, "counter property 0x5002", Shape::U32},
-    {0x5003, "counter property 0x5003", Shape::U32},
-    {0x5004, "counter property 0x5004", Shape::U32Hex},
-    {0x5005, "counter property 0x5005", Shape::U32},
+    {0x5001, nullptr, Shape::U32List},
+    {0x5002, nullptr, Shape::U32},
+    {0x5003, nullptr, Shape::U32},
+    {0x5004, nullptr, Shape::U32Hex},
+    {0x5005, nullptr, Shape::U32},
     {0x5006, "counter event types", Shape::U16List},
     {0x5008, "PWM limits (s)", Shape::Floats},
-    {0x5009, "counter property 0x5009", Shape::U32},
-    {0x5010, "counter property 0x5010", Shape::U32List},
-    {0x5011, "counter property 0x5011", Shape::U32List},
+    {0x5009, nullptr, Shape::U32},
+    {0x5010, nullptr, Shape::U32List},
+    {0x5011, nullptr, Shape::U32List},
 };
+
+constexpr const char* kReservedName = "reserved (a constant of the board family)";
 
 void DescribeProperty(const PropertyRow& row, const std::vector<std::uint8_t>& data, std::string& text,
                       nlohmann::json& value) {
@@ -156,6 +162,19 @@ void RunList(CommandContext& context) {
   }
   if (boards.empty()) context.out.Line("(no boards in the device list)");
   context.out.Data()["devices"] = list;
+  // A board configured in the registry that did not load would otherwise be
+  // missing without a word: say why, from the boot report, and fail.
+  const std::vector<std::string> problems = context.session.BootProblems();
+  if (problems.empty()) return;
+  context.out.Data()["bootProblems"] = problems;
+  std::cerr << "qio5162: not every board configured in "
+            << (context.session.RegistryFile().empty() ? std::string("the registry")
+                                                       : "'" + context.session.RegistryFile() + "'")
+            << " loaded; the boot report says:\n";
+  for (const std::string& line : problems) std::cerr << "  " << line << "\n";
+  std::cerr << "a board key needs the dwords \"IoBase\", \"IoLen\", \"Irq\", \"DeviceIndex\", \"TimerClock\" and the "
+               "binary \"DigPortCfg\"; 'qio5162-boot --bare FILE' shows the whole boot report\n";
+  context.status = kExitDevice;
 }
 
 void RunInfo(CommandContext& context) {
@@ -189,8 +208,10 @@ void RunInfo(CommandContext& context) {
   context.out.Line(Format("features: library \"%s\" (%s), board id %u, %u DI / %u DO channels (%u / %u ports)",
                           version.c_str(), file.c_str(), static_cast<unsigned>(boardId), diChannels, doChannels,
                           diChannels / 8, doChannels / 8));
-  context.out.Line(Format("          fields at 62, 64, 92: %u, %u, %s", U16At(features, 62), U16At(features, 64),
-                          Hex(U32At(features, 92), 4).c_str()));
+  data["features"]["reserved"] = {"field62", "field64", "field92"};
+  context.out.Line(Format("          reserved fields at offsets 62, 64, 92: %u, %u, %s (constants of the board "
+                          "family, without a meaning here)",
+                          U16At(features, 62), U16At(features, 64), Hex(U32At(features, 92), 4).c_str()));
   context.out.Line("properties:");
   nlohmann::json properties = nlohmann::json::array();
   for (const PropertyRow& row : kProperties) {
@@ -203,8 +224,14 @@ void RunInfo(CommandContext& context) {
     std::string text;
     nlohmann::json value;
     DescribeProperty(row, buffer, text, value);
-    properties.push_back({{"id", row.id}, {"name", row.name}, {"size", length}, {"value", value}});
-    context.out.Line(Format("  %s  %-30s %s", Hex(row.id, 4).c_str(), row.name, text.c_str()));
+    const bool reserved = row.name == nullptr;
+    properties.push_back({{"id", row.id},
+                          {"name", reserved ? "reserved" : row.name},
+                          {"reserved", reserved},
+                          {"size", length},
+                          {"value", value}});
+    context.out.Line(Format("  %s  %-41s %s", Hex(row.id, 4).c_str(), reserved ? kReservedName : row.name,
+                            text.c_str()));
   }
   data["properties"] = properties;
 }

@@ -1,4 +1,6 @@
 // dio and port: the 24 DIO lines as ports A, B, C, and raw register access.
+#include <algorithm>
+
 #include "Commands.h"
 #include "ResultText.h"
 #include "TraceView.h"
@@ -36,14 +38,41 @@ std::string DirectionNote(const std::vector<std::uint16_t>& codes, unsigned port
 }  // namespace
 
 void RunDioRead(CommandContext& context, const DioOptions& options) {
-  const std::uint16_t port = ParsePort(options.port);
-  std::uint8_t value = 0;
-  Check(DioReadPortByte(context.session.Handle(), port, &value), "DioReadPortByte");
+  // The ports asked for, in order, each once: "A", "B C", "A:C"; none: all.
+  std::vector<std::uint16_t> ports;
+  auto add = [&ports](std::uint16_t port) {
+    if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
+  };
+  for (const std::string& word : options.ports) {
+    const std::size_t colon = word.find(':');
+    if (colon == std::string::npos) {
+      add(ParsePort(word));
+      continue;
+    }
+    const std::uint16_t first = ParsePort(word.substr(0, colon));
+    const std::uint16_t last = ParsePort(word.substr(colon + 1));
+    if (last < first) throw UsageError("ports '" + word + "': expected FIRST:LAST in order, e.g. A:C");
+    for (std::uint16_t port = first; port <= last; ++port) add(port);
+  }
+  if (ports.empty()) ports = {0, 1, 2};
+  // One read of the span that holds them all.
+  const std::uint16_t low = *std::min_element(ports.begin(), ports.end());
+  const std::uint16_t high = *std::max_element(ports.begin(), ports.end());
+  std::uint8_t values[3] = {};
+  Check(DioReadDiPorts(context.session.Handle(), low, static_cast<std::uint32_t>(high - low + 1), values),
+        "DioReadDiPorts");
   const std::vector<std::uint16_t> codes = Directions(context.session.Handle());
-  context.out.Data() = {{"port", PortName(port)}, {"value", value}};
-  if (port < codes.size()) context.out.Data()["direction"] = DirectionName(codes[port]);
-  context.out.Line(Format("port %s: %s  %s%s", PortName(port).c_str(), Hex(value).c_str(), Bits(value).c_str(),
-                          DirectionNote(codes, port).c_str()));
+  nlohmann::json records = nlohmann::json::array();
+  for (const std::uint16_t port : ports) {
+    const std::uint8_t value = values[port - low];
+    nlohmann::json record{{"port", PortName(port)}, {"value", value}};
+    if (port < codes.size()) record["direction"] = DirectionName(codes[port]);
+    records.push_back(record);
+    context.out.Line(Format("port %s: %s  %s%s", PortName(port).c_str(), Hex(value).c_str(), Bits(value).c_str(),
+                            DirectionNote(codes, port).c_str()));
+  }
+  // One port keeps the record of a single read; several give a list.
+  context.out.Data() = records.size() == 1 ? records[0] : nlohmann::json{{"ports", records}};
 }
 
 void RunDioWrite(CommandContext& context, const DioOptions& options) {
@@ -72,23 +101,49 @@ void RunDioWrite(CommandContext& context, const DioOptions& options) {
 }
 
 void RunDioBit(CommandContext& context, const DioOptions& options) {
-  const std::uint16_t port = ParsePort(options.port);
-  const std::uint16_t bit = ParseU16(options.bit, "bit");
+  // "dio bit B 1 [STATE]" names the line by port and bit; "dio bit B1
+  // [STATE]" and "dio bit 9 [STATE]" by its name or channel.
+  std::uint16_t port = 0;
+  std::uint16_t bit = 0;
+  std::string stateText;
+  if (IsPortName(options.port) && !options.bit.empty()) {
+    port = ParsePort(options.port);
+    bit = ParseBit(options.bit);
+    stateText = options.state;
+  } else {
+    if (IsPortName(options.port) && !(options.port[0] >= '0' && options.port[0] <= '9')) {
+      throw UsageError("line '" + options.port + "': give the bit too, e.g. 'dio bit " + options.port + " 3' or 'dio bit " +
+                       options.port + "3'");
+    }
+    const unsigned channel = ParseLine(options.port);
+    port = static_cast<std::uint16_t>(channel / 8);
+    bit = static_cast<std::uint16_t>(channel % 8);
+    stateText = options.bit;
+    if (!options.state.empty()) {
+      throw UsageError("too many arguments after line " + LineName(channel) +
+                       ": 'dio bit LINE [0|1]' or 'dio bit PORT BIT [0|1]'");
+    }
+  }
+  const unsigned channel = port * 8u + bit;
   const std::uint32_t h = context.session.Handle();
   nlohmann::json& data = context.out.Data();
-  if (options.state.empty()) {
+  if (stateText.empty()) {
     std::uint16_t value = 0;
     Check(DioReadBit(h, port, bit, &value), "DioReadBit");
-    data = {{"port", PortName(port)}, {"bit", bit}, {"value", value}};
-    context.out.Line(Format("port %s bit %u: %u", PortName(port).c_str(), bit, value));
+    data = {{"port", PortName(port)}, {"bit", bit}, {"line", LineName(channel)}, {"channel", channel},
+            {"value", value}};
+    context.out.Line(Format("port %s bit %u (line %s, channel %u): %u", PortName(port).c_str(), bit,
+                            LineName(channel).c_str(), channel, value));
     return;
   }
-  const std::uint16_t state = static_cast<std::uint16_t>(ParseUnsigned(options.state, 1, "bit state"));
+  const std::uint16_t state = static_cast<std::uint16_t>(ParseUnsigned(stateText, 1, "bit state"));
   Check(DioWriteBit(h, port, bit, state), "DioWriteBit");
   std::uint8_t latch = 0;
   Check(DioGetCurrentDOByte(h, port, &latch), "DioGetCurrentDOByte");
-  data = {{"port", PortName(port)}, {"bit", bit}, {"state", state}, {"output", latch}};
-  context.out.Line(Format("port %s bit %u <- %u: output %s", PortName(port).c_str(), bit, state, Hex(latch).c_str()));
+  data = {{"port", PortName(port)}, {"bit", bit}, {"line", LineName(channel)}, {"channel", channel},
+          {"state", state}, {"output", latch}};
+  context.out.Line(Format("port %s bit %u (line %s, channel %u) <- %u: output %s", PortName(port).c_str(), bit,
+                          LineName(channel).c_str(), channel, state, Hex(latch).c_str()));
 }
 
 void RunDioMode(CommandContext& context, const DioOptions& options) {
@@ -104,6 +159,11 @@ void RunDioMode(CommandContext& context, const DioOptions& options) {
                    DirectionName(codes[2]).c_str());
   }
   context.out.Line(line);
+  if (!context.persistent) {
+    // The next open programs the directions from the registry again.
+    context.out.Line("note: the direction lasts until this command closes the device; the next command starts from "
+                     "the registry's directions; use 'qio5162 shell' or 'run' to keep it");
+  }
 }
 
 void RunDioConfig(CommandContext& context) {

@@ -1,5 +1,6 @@
 // events: enables event sources, prints every event as it arrives with its
 // time stamp and latched ports, and disables what it enabled at the end.
+#include "App.h"
 #include "Commands.h"
 #include "Interrupt.h"
 #include "ResultText.h"
@@ -60,6 +61,28 @@ bool LineIsOutput(std::uint16_t type, const std::uint16_t codes[3]) {
   return code == 1 || code == 2 || (code == 3 && line >= 4) || (code == 4 && line < 4);
 }
 
+// A terminal-count source that will not fire as things stand: the counter is
+// idle, or counts but no edge reaches it. Empty when a terminal count is due,
+// or when there is no simulated board to ask.
+std::string SilentCounterNote(QioSimBoard* board, std::uint16_t type, bool persistent) {
+  const unsigned counter = type - ZQS_EVENT_TERMINAL_COUNT0;
+  int counting = 0;
+  std::uint64_t next = 0;
+  if (board == nullptr || qio_sim_next_terminal_count(board, counter, &counting, &next) != QIO_TARGET_OK ||
+      next != UINT64_MAX) {
+    return {};
+  }
+  if (counting == 0) {
+    return Format("note: counter %u is idle, so TC%u never fires: start it first (count start %u, pulse %u, pwm %u ...)",
+                  counter, counter, counter, counter, counter) +
+           (persistent ? std::string()
+                       : "; a one-shot command starts with idle counters, so use 'qio5162 shell' or 'run'");
+  }
+  return Format("note: counter %u counts, but nothing reaches it: no terminal count is due as things stand "
+                "(a signal on CLK%u, e.g. --input %u=1MHz, makes it count)",
+                counter, counter, counter);
+}
+
 std::string SpecText(const EventSpec& spec) {
   std::string text = EventTypeName(spec.type) + " (" + Hex(spec.type, 4) + ")";
   if (IsDiType(spec.type)) {
@@ -73,7 +96,7 @@ std::string SpecText(const EventSpec& spec) {
 }  // namespace
 
 void RunEvents(CommandContext& context, const EventOptions& options) {
-  if (options.enable.empty()) throw UsageError("give at least one --enable TYPE (di0..di23, tc0, tc1)");
+  if (options.enable.empty()) throw UsageError("give at least one --enable SOURCE (di9, diB1, tc0, tc1)");
   std::vector<EventSpec> specs;
   for (const std::string& text : options.enable) specs.push_back(ParseEventSpec(text));
   const std::uint32_t wanted = options.count.empty() ? 0 : ParseU32(options.count, "count");
@@ -84,21 +107,34 @@ void RunEvents(CommandContext& context, const EventOptions& options) {
   nlohmann::json enabled = nlohmann::json::array();
   for (const EventSpec& spec : specs) {
     sources.Enable(spec);
-    enabled.push_back({{"type", spec.type}, {"name", EventTypeName(spec.type)}, {"firstPort", spec.firstPort},
-                       {"portCount", spec.portCount}, {"every", spec.every}});
+    nlohmann::json record{{"type", spec.type}, {"name", EventTypeName(spec.type)}, {"firstPort", spec.firstPort},
+                          {"portCount", spec.portCount}, {"every", spec.every}};
+    if (IsDiType(spec.type)) record["line"] = LineName(spec.type - ZQS_EVENT_DI_FIRST);
+    enabled.push_back(record);
     context.out.Line("enabled " + SpecText(spec));
   }
   std::uint16_t codes[3] = {};
+  nlohmann::json notes = nlohmann::json::array();
+  auto note = [&](const std::string& text) {
+    notes.push_back(text);
+    context.out.Line(text);
+  };
   if (DioGetConfig(h, codes, 3) == 0) {
     for (const EventSpec& spec : specs) {
       if (IsDiType(spec.type) && LineIsOutput(spec.type, codes)) {
-        context.out.Line(Format("note: DI line %u is an output line of port %c (%s): it raises no DI events",
-                                spec.type - ZQS_EVENT_DI_FIRST, PortLetter((spec.type - ZQS_EVENT_DI_FIRST) / 8),
-                                DirectionName(codes[(spec.type - ZQS_EVENT_DI_FIRST) / 8]).c_str()));
+        const unsigned channel = spec.type - ZQS_EVENT_DI_FIRST;
+        note(Format("note: DI line %u (%s) is an output line of port %c (%s): it raises no DI events", channel,
+                    LineName(channel).c_str(), PortLetter(channel / 8), DirectionName(codes[channel / 8]).c_str()));
       }
     }
   }
-  std::string until = wanted ? Format("%u events", static_cast<unsigned>(wanted)) : std::string();
+  for (const EventSpec& spec : specs) {
+    if (spec.type != ZQS_EVENT_TERMINAL_COUNT0 && spec.type != ZQS_EVENT_TERMINAL_COUNT1) continue;
+    const std::string text = SilentCounterNote(context.session.Board(), spec.type, context.persistent);
+    if (!text.empty()) note(text);
+  }
+  std::string until = wanted ? Format("%u event%s", static_cast<unsigned>(wanted), wanted == 1 ? "" : "s")
+                             : std::string();
   if (timeout > 0) until += (until.empty() ? "" : " or ") + FormatSeconds(timeout);
   context.out.Line("waiting for events" + (until.empty() ? std::string(" until Ctrl-C") : " (" + until + ", Ctrl-C stops)"));
 
@@ -122,6 +158,7 @@ void RunEvents(CommandContext& context, const EventOptions& options) {
       break;
     }
     nlohmann::json event{{"t", at}, {"type", type}, {"name", EventTypeName(type)}};
+    if (IsDiType(type)) event["line"] = LineName(type - ZQS_EVENT_DI_FIRST);
     std::string line = Format("%9.3f s  %-5s (%s)", at, EventTypeName(type).c_str(), Hex(type, 4).c_str());
     const EventSpec* spec = sources.Find(type);
     if (IsDiType(type) && spec != nullptr) {
@@ -150,6 +187,9 @@ void RunEvents(CommandContext& context, const EventOptions& options) {
                                          : "stopped by Ctrl-C") +
                    "; the sources are disabled again");
   context.out.Data() = {{"enabled", enabled}, {"events", events}, {"ended", ended}};
+  if (!notes.empty()) context.out.Data()["notes"] = notes;
+  // Like grep finding nothing: the wait ended on its time-out, empty-handed.
+  if (ended == "timeout" && events.empty()) context.status = kExitNoEvent;
 }
 
 }  // namespace qio::tool

@@ -114,7 +114,14 @@ void RunPwm(CommandContext& context, const CounterOptions& options) {
   const std::uint32_t pulses = options.pulses.empty() ? 0 : ParseU32(options.pulses, "pulse count");
   const std::uint32_t h = context.session.Handle();
   TraceRecorder trace(context.session.Board());
-  Check(CounterPWMSetting(h, counter, period, high, pulses, 0), "CounterPWMSetting");
+  const std::uint32_t set = CounterPWMSetting(h, counter, period, high, pulses, 0);
+  if (counter == 0 && pulses != 0 && ZQS_LOW_CODE(set) == ZQS_LOW_RANGE) {
+    throw DeviceError("CounterPWMSetting", set,
+                      "a pulse count (--count) works on counter 1 only: a counted run uses counter 0 as its "
+                      "prescaler; counter 0 gives continuous PWM (leave out --count), or use 'pwm 1 ... --count " +
+                          std::to_string(pulses) + "'");
+  }
+  Check(set, "CounterPWMSetting");
   const std::string line =
       Format("counter %u: PWM, period %s, high %s requested", counter, FormatSeconds(period).c_str(),
              FormatSeconds(high).c_str()) +
@@ -177,7 +184,13 @@ void RunPwmMeasure(CommandContext& context, const CounterOptions& options) {
   TraceRecorder trace(context.session.Board());
   float first = 0;
   float second = 0;
-  Check(PWMStartRead(context.session.Handle(), counter, &first, &second), "PWMStartRead");
+  const std::uint32_t read = PWMStartRead(context.session.Handle(), counter, &first, &second);
+  if (counter != 0 && ZQS_LOW_CODE(read) == ZQS_LOW_RANGE) {
+    throw DeviceError("PWMStartRead", read,
+                      "PWM measurement runs on counter 0 (with counter 1 as its partner), on the signal of CLK0; "
+                      "use 'pwm-measure' or 'pwm-measure 0'");
+  }
+  Check(read, "PWMStartRead");
   trace.Collect();
   nlohmann::json& data = context.out.Data();
   data = {{"counter", counter}, {"highUs", first}, {"lowUs", second}};

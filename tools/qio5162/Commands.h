@@ -19,6 +19,9 @@ struct CommandContext {
   // True in the shell and in run files, where the device stays open after
   // the command; a one-shot command closes it (which resets the counters).
   bool persistent = false;
+  // The exit code of a command that succeeded but has something to report
+  // (events: 3 when its time-out passed without an event).
+  int status = 0;
 };
 
 // ---- devices --------------------------------------------------------------
@@ -27,6 +30,7 @@ void RunInfo(CommandContext& context);
 
 // ---- digital I/O and registers ---------------------------------------------
 struct DioOptions {
+  std::vector<std::string> ports;  // dio read: none for all three
   std::string port;
   std::string value;
   std::string mask;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace qio::tool {
 
@@ -20,17 +21,30 @@ std::string ResultCodeText(std::uint32_t code);
 class DeviceError : public std::runtime_error {
  public:
   DeviceError(std::string call, std::uint32_t code);
+  // The code with what it means for this call, where the general meaning
+  // would mislead ("port, port range or counter out of range" for a pulse
+  // count on counter 0).
+  DeviceError(std::string call, std::uint32_t code, std::string meaning);
   // A failure of the hosted target itself (no library code).
   explicit DeviceError(std::string message);
 
   const std::string& Call() const { return call_; }
   std::uint32_t Code() const { return code_; }
   bool HasCode() const { return hasCode_; }
+  const std::string& Meaning() const { return meaning_; }
+  // Lines that tell why or what to do, printed after the message.
+  const std::vector<std::string>& Hints() const { return hints_; }
+  DeviceError& Hint(std::string line) {
+    hints_.push_back(std::move(line));
+    return *this;
+  }
 
  private:
   std::string call_;
   std::uint32_t code_ = 0;
   bool hasCode_ = false;
+  std::string meaning_;
+  std::vector<std::string> hints_;
 };
 
 // Throws DeviceError unless code is 0.

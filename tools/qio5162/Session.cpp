@@ -57,7 +57,16 @@ void Session::Open(unsigned number) {
   if (handle_ != 0 && number == deviceNumber_) return;
   CloseDevice();
   std::uint32_t handle = 0;
-  Check(DeviceOpen(number, &handle), "DeviceOpen");
+  const std::uint32_t opened = DeviceOpen(number, &handle);
+  if (opened != 0) {
+    DeviceError error("DeviceOpen", opened);
+    const std::vector<std::string> problems = BootProblems();
+    if (opened == ZQS_ERROR_CONFIGURATION && !problems.empty()) {
+      error.Hint("the boot report tells what did not load:");
+      for (const std::string& line : problems) error.Hint("  " + line);
+    }
+    throw error;
+  }
   handle_ = handle;
   deviceNumber_ = number;
   try {
@@ -67,7 +76,18 @@ void Session::Open(unsigned number) {
     CloseDevice();
     throw;
   }
-  board_ = qio_target_board(target_, baseAddress_);
+  board_ = BoardOfDevice(number);
+}
+
+QioSimBoard* Session::BoardOfDevice(unsigned number) const {
+  QioSimBoard* board = nullptr;
+  if (target_ == nullptr || qio_target_board_of_device(target_, number, &board) != QIO_TARGET_OK) return nullptr;
+  return board;
+}
+
+unsigned Session::DeviceFor(const CommonOptions& options) const {
+  if (!options.device.empty()) return static_cast<unsigned>(ParseUnsigned(options.device, 254, "device number"));
+  return handle_ != 0 ? deviceNumber_ : kDefaultDevice;
 }
 
 QioSimBoard* Session::RequireBoard() const {
@@ -110,11 +130,7 @@ void Session::Prepare(const CommonOptions& options, bool needDevice) {
   const bool signals = !options.inputs.empty() || !options.diLevels.empty() || !options.diSquares.empty() ||
                        !options.loopbacks.empty();
   if (!needDevice && !signals) return;
-  if (!options.device.empty()) {
-    Open(static_cast<unsigned>(ParseUnsigned(options.device, 254, "device number")));
-  } else if (handle_ == 0) {
-    Open(kDefaultDevice);
-  }
+  if (!options.device.empty() || handle_ == 0) Open(DeviceFor(options));
   ApplySignals(options);
 }
 
@@ -146,6 +162,33 @@ std::string Session::BootReport() const {
   if (qio_target_boot_report(target_, text.data(), text.size(), &needed) != QIO_TARGET_OK) return {};
   text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
   return text;
+}
+
+std::vector<std::string> Session::BootProblems() const {
+  std::vector<std::string> problems;
+  for (const std::string& line : Split(BootReport(), '\n')) {
+    if (line.rfind("failed ", 0) == 0 || line.rfind("no board for ", 0) == 0 ||
+        line.rfind("no second board for ", 0) == 0) {
+      problems.push_back(line);
+    }
+  }
+  return problems;
+}
+
+std::unique_ptr<WaveRecording> StartRecording(Session& session, const CommonOptions& options) {
+  if (options.vcdFile.empty()) {
+    if (options.vcdBits) throw UsageError("--vcd-bits goes with --vcd FILE");
+    return nullptr;
+  }
+  session.Boot(options.registryFile);
+  const unsigned device = session.DeviceFor(options);
+  QioSimBoard* board = session.BoardOfDevice(device);
+  if (board == nullptr) {
+    throw DeviceError("--vcd " + options.vcdFile + ": device " + std::to_string(device) +
+                      " has no simulated board to record");
+  }
+  if (options.vcdBits && options.vcdFile.empty()) throw UsageError("--vcd-bits goes with --vcd FILE");
+  return std::make_unique<WaveRecording>(options.vcdFile, board, "device " + std::to_string(device), options.vcdBits);
 }
 
 }  // namespace qio::tool

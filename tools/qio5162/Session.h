@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "WaveRecording.h"
 #include "qio5162/target.h"
 
 namespace qio::tool {
@@ -21,6 +23,8 @@ struct CommonOptions {
   std::vector<std::string> diLevels;   // --di A=0x0F
   std::vector<std::string> diSquares;  // --di-square 5=100Hz
   std::vector<std::string> loopbacks;  // --loopback A:B
+  std::string vcdFile;                 // --vcd FILE: record the run as a waveform
+  bool vcdBits = false;                // --vcd-bits: vectors as one wire per bit
 };
 
 class Session {
@@ -58,6 +62,12 @@ class Session {
   const std::string& RegistryFile() const { return registryFile_; }
   // What the device manager reported at boot.
   std::string BootReport() const;
+  // The boot report's lines about boards that did not load (or load twice).
+  std::vector<std::string> BootProblems() const;
+  // The simulated board of a device number, open or not; null if none.
+  QioSimBoard* BoardOfDevice(unsigned number) const;
+  // The device number a command works on: --device, else the open one, else 0.
+  unsigned DeviceFor(const CommonOptions& options) const;
 
  private:
   QioTarget* target_ = nullptr;
@@ -71,5 +81,11 @@ class Session {
 
 // The device number used when --device is not given.
 inline constexpr unsigned kDefaultDevice = 0;
+
+// Starts the --vcd recording of a run (none without --vcd): boots the target
+// if need be; the device need not be open yet, so that its open and the
+// signals show in the waveform. Throws DeviceError when the device has no
+// simulated board, UsageError when the file cannot be written.
+std::unique_ptr<WaveRecording> StartRecording(Session& session, const CommonOptions& options);
 
 }  // namespace qio::tool

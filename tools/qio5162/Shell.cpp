@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "App.h"
+#include "Failures.h"
 #include "Interrupt.h"
 #include "ResultText.h"
 #include "Units.h"
@@ -24,10 +25,11 @@ constexpr const char* kShellHelp =
     "  dio read|write|bit|mode|config ..., port read|write ADDR ...\n"
     "  count start|read|watch COUNTER, freq 0 [--gate MS] [--watch]\n"
     "  pulse, freqout, pwm, pwm-measure, reset COUNTER\n"
-    "  events --enable TYPE ... [--count N] [--timeout TIME]\n"
+    "  events --enable SOURCE ... [--count N] [--timeout TIME]\n"
     "  run FILE\n"
-    "Signal options work on every line (--input 0=1kHz, --di A=0x0F, --di-square 5=100Hz,\n"
-    "--loopback A:B) and stay set on the board. --device N switches the open device.\n"
+    "Signal options work on every line (--input 0=1kHz, --di A=0x0F, --di-square A5=100Hz,\n"
+    "--loopback A:B) and stay set on the board. --device N switches the open device;\n"
+    "--vcd FILE on a line records that command as a waveform.\n"
     "  help [COMMAND]   this text, or the options of a command (help dio write)\n"
     "  exit, quit       leave (Ctrl-D too)\n"
     "Outputs and counters keep running between commands until 'reset' or exit.\n";
@@ -37,6 +39,13 @@ std::string Trim(const std::string& text) {
   if (start == std::string::npos) return {};
   const std::size_t end = text.find_last_not_of(" \t\r\n");
   return text.substr(start, end - start + 1);
+}
+
+// Ends a recording of the shell or a run file: its file written, or exit
+// code 1 when it could not be.
+int Finished(const std::unique_ptr<WaveRecording>& recording, int status) {
+  if (recording != nullptr && !recording->Finish() && status == kExitOk) return kExitDevice;
+  return status;
 }
 
 enum class LineKind { Empty, Exit, Help, Command };
@@ -86,14 +95,14 @@ bool ReadLine(bool terminal, std::string& line) {
 int RunShell(const CommonOptions& options) {
   const bool terminal = isatty(STDIN_FILENO) != 0;
   Session session;
+  std::unique_ptr<WaveRecording> recording;
   try {
+    recording = StartRecording(session, options);
     session.Prepare(options, true);
   } catch (const UsageError& error) {
-    std::cerr << "qio5162: " << error.what() << "\n";
-    return kExitUsage;
+    return ReportUsageError(error.what(), "shell", "shell", options.json);
   } catch (const DeviceError& error) {
-    std::cerr << "qio5162: " << error.what() << "\n";
-    return kExitDevice;
+    return ReportDeviceError(error, options.json);
   }
   if (terminal) {
     std::cout << "qio5162 shell: device " << session.DeviceNumber() << " open ('help' lists the commands, "
@@ -111,7 +120,7 @@ int RunShell(const CommonOptions& options) {
       case LineKind::Empty:
         continue;
       case LineKind::Exit:
-        return status;
+        return Finished(recording, status);
       case LineKind::Help:
         std::cout << (topic.empty() ? std::string(kShellHelp) : HelpText(topic));
         std::cout.flush();
@@ -124,7 +133,7 @@ int RunShell(const CommonOptions& options) {
     std::cout.flush();
     std::cerr.flush();
   }
-  return status;
+  return Finished(recording, status);
 }
 
 int RunFile(const std::string& path, Session& session, const CommonOptions& options, int depth) {
@@ -133,14 +142,14 @@ int RunFile(const std::string& path, Session& session, const CommonOptions& opti
     std::cerr << "qio5162: cannot read command file '" << path << "'\n";
     return kExitUsage;
   }
+  std::unique_ptr<WaveRecording> recording;
   try {
+    recording = StartRecording(session, options);
     session.Prepare(options, false);
   } catch (const UsageError& error) {
-    std::cerr << "qio5162: " << error.what() << "\n";
-    return kExitUsage;
+    return ReportUsageError(error.what(), "run FILE", "run", options.json);
   } catch (const DeviceError& error) {
-    std::cerr << "qio5162: " << error.what() << "\n";
-    return kExitDevice;
+    return ReportDeviceError(error, options.json);
   }
   LineContext context{&session, &options, depth};
   std::string line;
@@ -162,14 +171,14 @@ int RunFile(const std::string& path, Session& session, const CommonOptions& opti
     std::cout.flush();
     if (status != kExitOk) {
       std::cerr << path << ":" << number << ": '" << line << "' failed (exit code " << status << ")\n";
-      return status;
+      return Finished(recording, status);
     }
     if (Interrupted()) {
       std::cerr << path << ":" << number << ": stopped by Ctrl-C\n";
-      return kExitDevice;
+      return Finished(recording, kExitDevice);
     }
   }
-  return kExitOk;
+  return Finished(recording, kExitOk);
 }
 
 }  // namespace qio::tool

@@ -2,35 +2,19 @@
 
 #include "Interrupt.h"
 #include "Output.h"
+#include "TraceHub.h"
 #include "Units.h"
 #include "qio/platform/clock.h"
 
 namespace qio::tool {
 
-TraceRecorder::TraceRecorder(QioSimBoard* board) : board_(board) {
-  if (board_ != nullptr) {
-    qio_sim_trace_enable(board_, 1);
-    Clear();
-  }
-}
+TraceRecorder::TraceRecorder(QioSimBoard* board) : board_(board) { TraceHub::Subscribe(board_, &entries_); }
 
-TraceRecorder::~TraceRecorder() {
-  if (board_ != nullptr) {
-    Collect();
-    qio_sim_trace_enable(board_, 0);
-  }
-}
+TraceRecorder::~TraceRecorder() { TraceHub::Unsubscribe(board_, &entries_); }
 
 std::size_t TraceRecorder::Collect() {
-  if (board_ == nullptr) return 0;
   const std::size_t before = entries_.size();
-  QioPortAccess chunk[256];
-  while (true) {
-    std::size_t count = 0;
-    if (qio_sim_trace_read(board_, chunk, 256, &count) != QIO_TARGET_OK) break;
-    entries_.insert(entries_.end(), chunk, chunk + count);
-    if (count < 256) break;
-  }
+  TraceHub::Drain(board_);
   return entries_.size() - before;
 }
 

@@ -1,5 +1,6 @@
 #include "Units.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -133,16 +134,65 @@ double ParseDuration(std::string_view text, double defaultUnitSeconds) {
   return ParseReal(number, "time") * scale;
 }
 
-std::uint16_t ParsePort(std::string_view text) {
-  const std::string t = Lower(Trim(text));
-  if (t == "a") return 0;
-  if (t == "b") return 1;
-  if (t == "c") return 2;
-  if (!t.empty() && t[0] >= '0' && t[0] <= '9') return ParseU16(t, "port");
-  Bad("port", text, "A, B, C or a port number");
+namespace {
+
+constexpr unsigned kPorts = 3;
+constexpr unsigned kBitsPerPort = 8;
+constexpr const char* kPortsExpected = "A, B or C (or 0, 1, 2)";
+constexpr const char* kLineExpected = "a line as port and bit (A0..C7, e.g. B1) or a channel 0 to 23 (port x 8 + bit)";
+
+bool IsDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-char PortLetter(unsigned port) { return port < 3 ? static_cast<char>('A' + port) : '?'; }
+}  // namespace
+
+bool IsPortName(std::string_view text) {
+  const std::string t = Lower(Trim(text));
+  return t == "a" || t == "b" || t == "c" || t == "0" || t == "1" || t == "2";
+}
+
+std::uint16_t ParsePort(std::string_view text) {
+  const std::string t = Lower(Trim(text));
+  if (t.size() == 1 && t[0] >= 'a' && t[0] < 'a' + static_cast<char>(kPorts)) return static_cast<std::uint16_t>(t[0] - 'a');
+  if (t.size() == 1 && t[0] >= '0' && t[0] < '0' + static_cast<char>(kPorts)) return static_cast<std::uint16_t>(t[0] - '0');
+  if (t.size() == 2 && t[0] >= 'a' && t[0] <= 'c' && t[1] >= '0' && t[1] <= '9') {
+    Bad("port", text, std::string(kPortsExpected) + "; '" + std::string(Trim(text)) + "' names a line");
+  }
+  Bad("port", text, kPortsExpected);
+}
+
+char PortLetter(unsigned port) { return port < kPorts ? static_cast<char>('A' + port) : '?'; }
+
+std::uint16_t ParseBit(std::string_view text) {
+  const std::string_view t = Trim(text);
+  if (!IsDigits(t) || t.size() > 1 || t[0] > '7') Bad("bit", text, "0 to 7");
+  return static_cast<std::uint16_t>(t[0] - '0');
+}
+
+std::uint16_t ParseCounter(std::string_view text) {
+  const std::string_view t = Trim(text);
+  if (t != "0" && t != "1") Bad("counter", text, "0 or 1");
+  return static_cast<std::uint16_t>(t[0] - '0');
+}
+
+unsigned ParseLine(std::string_view text) {
+  const std::string t = Lower(Trim(text));
+  if (t.size() == 2 && t[0] >= 'a' && t[0] < 'a' + static_cast<char>(kPorts) && t[1] >= '0' && t[1] <= '9') {
+    if (t[1] > '7') Bad("line", text, std::string("bits 0 to 7 of a port; ") + kLineExpected);
+    return static_cast<unsigned>(t[0] - 'a') * kBitsPerPort + static_cast<unsigned>(t[1] - '0');
+  }
+  if (IsDigits(t) && t.size() <= 2) {
+    const unsigned channel = static_cast<unsigned>(std::stoul(t));
+    if (channel < kDioLines) return channel;
+  }
+  Bad("line", text, kLineExpected);
+}
+
+std::string LineName(unsigned channel) {
+  if (channel >= kDioLines) return "?";
+  return std::string(1, PortLetter(channel / kBitsPerPort)) + std::to_string(channel % kBitsPerPort);
+}
 
 std::uint16_t ParseDirection(std::string_view text) {
   const std::string t = Lower(Trim(text));
@@ -174,14 +224,15 @@ unsigned ParseGeneratorSource(std::string_view text) {
   if (t == "100khz") return 5;
   if (t == "10khz") return 6;
   if (t == "1khz") return 7;
-  if (!t.empty() && t[0] >= '0' && t[0] <= '9') {
+  // A number with a unit is a frequency the generators do not have.
+  if (IsDigits(t) || (t.size() > 2 && t[0] == '0' && t[1] == 'x')) {
     const std::uint64_t value = ParseUnsigned(t, 0x0F00, "source");
     if (value >= 1 && value <= 7) return static_cast<unsigned>(value);
     if ((value & 0xFF) == 0 && (value >> 8) >= 1 && (value >> 8) <= 7) return static_cast<unsigned>(value >> 8);
     // Any other code goes to the library as it is, so that its check shows.
     return static_cast<unsigned>(value >> 8 ? value >> 8 : value);
   }
-  Bad("source", text, "10MHz, 1MHz, 100kHz, 10kHz, 1kHz, 20MHz, clk or a code 1..7");
+  Bad("source", text, "10MHz, 1MHz, 100kHz, 10kHz or 1kHz (also 20MHz, clk for the CLK pin, or a code 1 to 7)");
 }
 
 double GeneratorSourceHz(unsigned code) {
@@ -241,9 +292,9 @@ DiLevelSpec ParseDiLevels(std::string_view text) {
 
 DiSquareSpec ParseDiSquare(std::string_view text) {
   const std::size_t eq = text.find('=');
-  if (eq == std::string_view::npos) Bad("--di-square", text, "CHANNEL=FREQ, e.g. 5=100Hz");
+  if (eq == std::string_view::npos) Bad("--di-square", text, "LINE=FREQ, e.g. A5=100Hz or 5=100Hz");
   DiSquareSpec spec;
-  spec.channel = static_cast<unsigned>(ParseUnsigned(text.substr(0, eq), 23, "DI channel"));
+  spec.channel = ParseLine(text.substr(0, eq));
   spec.hz = ParseFrequency(text.substr(eq + 1));
   return spec;
 }
@@ -262,8 +313,15 @@ EventSpec ParseEventSpec(std::string_view text) {
   const std::vector<std::string> parts = Split(text, ',');
   EventSpec spec;
   const std::string name = Lower(parts[0]);
+  constexpr const char* kExpected = "a DI line (di9, diB1 or B1), tc0, tc1 or an event type number";
   if (name.size() > 2 && name.rfind("di", 0) == 0) {
-    spec.type = static_cast<std::uint16_t>(0x3400 + ParseUnsigned(name.substr(2), 23, "DI channel"));
+    try {
+      spec.type = static_cast<std::uint16_t>(0x3400 + ParseLine(name.substr(2)));
+    } catch (const UsageError&) {
+      Bad("event", parts[0], kExpected);
+    }
+  } else if (name.size() == 2 && name[0] >= 'a' && name[0] <= 'c' && name[1] >= '0' && name[1] <= '9') {
+    spec.type = static_cast<std::uint16_t>(0x3400 + ParseLine(name));
   } else if (name == "tc0") {
     spec.type = 0x5000;
   } else if (name == "tc1") {
@@ -271,7 +329,7 @@ EventSpec ParseEventSpec(std::string_view text) {
   } else if (!name.empty() && name[0] >= '0' && name[0] <= '9') {
     spec.type = ParseU16(name, "event type");
   } else {
-    Bad("event", parts[0], "di0..di23, tc0, tc1 or an event type number");
+    Bad("event", parts[0], kExpected);
   }
   for (std::size_t i = 1; i < parts.size(); ++i) {
     const std::size_t eq = parts[i].find('=');

@@ -32,10 +32,21 @@ double ParseFrequency(std::string_view text);
 // 1.0 for seconds, 0.001 for milliseconds).
 double ParseDuration(std::string_view text, double defaultUnitSeconds = 1.0);
 
-// "A", "B", "C" (any case) or 0, 1, 2. Larger numbers pass through so that
-// the library's own range check can be shown; at most 0xFFFF.
+// "A", "B", "C" (any case) or 0, 1, 2.
 std::uint16_t ParsePort(std::string_view text);
 char PortLetter(unsigned port);  // 'A'..'C', '?' beyond
+// Whether the text names a port ("A", "b", "2"), not a line.
+bool IsPortName(std::string_view text);
+// A bit of a port, 0 to 7.
+std::uint16_t ParseBit(std::string_view text);
+// Counter 0 or 1.
+std::uint16_t ParseCounter(std::string_view text);
+
+// A DIO line, named either way: port and bit ("A3", "c7") or channel 0 to 23
+// ("9"), the channel being port x 8 + bit. Returns the channel.
+inline constexpr unsigned kDioLines = 24;
+unsigned ParseLine(std::string_view text);
+std::string LineName(unsigned channel);  // 9 -> "B1"
 
 // Direction words of `dio mode`: in, out, in/out (lines 0-3 in, 4-7 out),
 // out/in (lines 0-3 out, 4-7 in); also the numeric codes 0 to 4.
@@ -64,7 +75,7 @@ struct DiLevelSpec {
 };
 DiLevelSpec ParseDiLevels(std::string_view text);
 
-// --di-square CHANNEL=FREQ
+// --di-square LINE=FREQ (LINE as ParseLine takes it)
 struct DiSquareSpec {
   unsigned channel = 0;
   double hz = 0;
@@ -78,9 +89,9 @@ struct LoopbackSpec {
 };
 LoopbackSpec ParseLoopback(std::string_view text);
 
-// Event sources of `events --enable`: di0..di23, tc0, tc1, or the event type
-// number (0x3400..0x3417, 0x5000, 0x5001; other numbers pass through to the
-// library). Options after commas: ports=B:C (the DI ports latched when the
+// Event sources of `events --enable`: a DI line (di9, diB1 or B1), tc0, tc1,
+// or the event type number (0x3400..0x3417, 0x5000, 0x5001; other numbers
+// pass through to the library). Options after commas: ports=B:C (the DI ports latched when the
 // event fires, default A:C), every=N (trigger count, default 1).
 struct EventSpec {
   std::uint16_t type = 0;

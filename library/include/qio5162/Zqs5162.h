@@ -2,7 +2,9 @@
  *
  * The board has two 16-bit counter/timers (counter 0 and counter 1) with
  * programmable clock generators, and 24 TTL digital I/O channels in three
- * 8-bit ports: port 0 = A, 1 = B, 2 = C. Every function turns into one or two
+ * 8-bit ports: port 0 = A, 1 = B, 2 = C. A line is named by its port and bit
+ * (B1) or by its channel 0 to 23: channel = port x 8 + bit (B1 is channel 9).
+ * DI events and their types count channels. Every function turns into one or two
  * device-control requests on the board's stream driver (Zqs5162s); the library
  * itself never touches hardware.
  *
@@ -85,7 +87,7 @@ extern "C" {
 /* ---- event types and time-outs ----------------------------------------- */
 
 #define ZQS_EVENT_NONE 0x0000u            /* a source no longer enabled, or an unexpected wake-up */
-#define ZQS_EVENT_DI(channel) (0x3400u + (uint16_t)(channel)) /* DI channel 0 to 23 */
+#define ZQS_EVENT_DI(channel) (0x3400u + (uint16_t)(channel)) /* DI channel 0 to 23 = port x 8 + bit */
 #define ZQS_EVENT_DI_FIRST 0x3400u
 #define ZQS_EVENT_DI_LAST 0x3417u
 #define ZQS_EVENT_TERMINAL_COUNT0 0x5000u /* counter 0 reached its terminal count */
@@ -236,7 +238,17 @@ ZQS5162_API uint32_t PWMStartRead(uint32_t h, uint16_t Counter, float* First, fl
  * EnableEvent(type, 1, N) signals the event on every N-th interrupt of its
  * source; CheckEvent waits for the next event of any enabled source of the
  * device and stores its type (or ZQS_EVENT_TIMEOUT, ZQS_EVENT_DEVICE_CLOSED,
- * ZQS_EVENT_NONE). */
+ * ZQS_EVENT_NONE).
+ *
+ * A DI event (ZQS_EVENT_DI(channel), channel = port x 8 + bit) fires on a
+ * rising edge, low to high, of its line while the line is an input; a falling
+ * edge fires nothing. A line configured as output raises no DI interrupt: a
+ * DI event enabled on an output line is accepted (the call returns 0) but
+ * never fires until the port is made an input. With several channels of one
+ * port enabled, a rising edge fires the event of each channel that rose.
+ * A terminal-count event (ZQS_EVENT_TERMINAL_COUNT0/1) fires only while its
+ * counter runs a function that reaches terminal counts; on an idle counter it
+ * never fires. */
 ZQS5162_API uint32_t EnableEvent(uint32_t h, uint16_t EventType, uint16_t Enable, uint16_t Count);
 ZQS5162_API uint32_t CheckEvent(uint32_t h, uint16_t* EventType, uint32_t Milliseconds);
 /* Enables a DI event (trigger count 1) that latches PortCount ports from

@@ -70,6 +70,12 @@ class Board final : public platform::PortDevice {
   // Returns and removes up to maxEntries of the oldest recorded accesses.
   std::vector<PortAccess> TakeTrace(std::size_t maxEntries = SIZE_MAX);
 
+  // ---- pin changes (BoardCore.h), at the present instant -----------------------
+  // A history of 0 changes per pin stops it.
+  void SetPinHistory(std::size_t maxChangesPerPin);
+  PinListing ListPinChanges(Pin pin, std::uint64_t fromNs, std::uint64_t toNs, std::size_t maxChanges) const;
+  std::optional<TerminalCountOutlook> TerminalCountAhead(unsigned counter) const;
+
  private:
   // Runs `action(core, nowNs)` under the lock; raises the interrupt
   // requests it caused after unlocking, and wakes the timer if asked.

@@ -73,6 +73,37 @@ struct OutputWave {
   double highSeconds = 0;
 };
 
+// The pins whose changes the board can list: the six counter and generator
+// pins (value 0 or 1) and the three DIO ports (the 8 pin levels as a value).
+enum class Pin : std::uint8_t { kClk0, kClk1, kOut0, kOut1, kFreqOut0, kFreqOut1, kPortA, kPortB, kPortC };
+inline constexpr unsigned kPinCount = 9;
+
+struct PinChange {
+  std::uint64_t timeNs = 0;
+  std::uint32_t value = 0;
+};
+
+// The changes of one pin in a span (fromNs, toNs], oldest first. Changes that
+// fall on the same nanosecond are merged into the last value.
+struct PinListing {
+  bool known = false;              // false: the span begins before knownFromNs
+  std::uint64_t knownFromNs = 0;   // the earliest instant the board can list from
+  std::uint32_t valueAtFrom = 0;   // the value at fromNs
+  std::vector<PinChange> changes;  // at most maxChanges
+  // Changes left out: beyond maxChanges, or beyond the history's cap (then
+  // nothing after firstNotListedNs is listed). For a port, line edges.
+  std::uint64_t notListed = 0;
+  std::uint64_t firstNotListedNs = UINT64_MAX;
+};
+
+// Where a counter's terminal counts stand: whether its block counts (armed
+// and not run to its final terminal count) and when the next terminal count
+// that raises the interrupt status falls due, as things stand.
+struct TerminalCountOutlook {
+  bool counting = false;
+  std::optional<std::uint64_t> nextNs;
+};
+
 class BoardCore {
  public:
   explicit BoardCore(std::uint64_t powerUpNs = 0);
@@ -126,6 +157,16 @@ class BoardCore {
   bool TraceEnabled() const;
   // Returns and removes up to maxEntries of the oldest recorded accesses.
   std::vector<PortAccess> TakeTrace(std::size_t maxEntries = SIZE_MAX);
+
+  // ---- pin changes (board_pins.cpp) -------------------------------------------
+  // The present configuration's changes are computed in closed form on
+  // demand. With a history started, the board also keeps the changes of
+  // every configuration from tNs on, at most maxChangesPerPin per pin (the
+  // rest are only counted), so that spans back to tNs can be listed.
+  void StartPinHistory(std::size_t maxChangesPerPin, std::uint64_t tNs);
+  void StopPinHistory();
+  PinListing ListPinChanges(Pin pin, std::uint64_t fromNs, std::uint64_t toNs, std::size_t maxChanges) const;
+  TerminalCountOutlook TerminalCountAhead(unsigned counter, std::uint64_t tNs) const;
 
   struct State;
 
