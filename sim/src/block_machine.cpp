@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
-#include "qio/sim/Registers.h"
+#include "qio/protocol/board_registers.h"
 
 namespace qio::sim::detail {
+
+using namespace qio::board;
 
 namespace {
 

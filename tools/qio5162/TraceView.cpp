@@ -109,7 +109,7 @@ FrequencyMethod InferFrequencyMethod(const std::vector<QioPortAccess>& trace, un
     const std::optional<std::uint32_t> generator = EnabledGenerator(trace, 0, 0);
     method.timebaseHz = generator ? GeneratorSourceHz(reg::GeneratorSource(*generator)) /
                                         reg::GeneratorDivisor(*generator)
-                                  : 20e6;
+                                  : board::kBaseClockHz;
     const std::optional<QioPortAccess> load = LastWrite(trace, reg::Load(0));
     method.description = Format("fixed %u ms gate timed by ", gateMs) +
                          (generator ? GeneratorText(*generator) : std::string("the 20 MHz base clock")) +
@@ -141,7 +141,7 @@ FrequencyMethod InferFrequencyMethod(const std::vector<QioPortAccess>& trace, un
   if (base >= 0 && base > gate) {
     method.kind = Kind::PeriodBase;
     method.name = "period method, 20 MHz base clock";
-    method.timebaseHz = 20e6;
+    method.timebaseHz = board::kBaseClockHz;
     const long first = FirstRead(trace, reg::Hold(0), static_cast<std::size_t>(base));
     const long second = FirstRead(trace, reg::Hold(1), static_cast<std::size_t>(base));
     std::string ticks;
