@@ -124,6 +124,13 @@ bool StartInterruptService(DeviceContext& ctx) {
   // Another board may hold the line (two boards configured on one IRQ).
   if (!platform::InterruptInitialize(ctx.sysIntr, ctx.interruptEvent)) return false;
   ctx.interruptBound.store(true);
+  // Conditions that came while nobody serviced the board (after the last
+  // close) left their status bits set, and a bit that stays set raises no
+  // further interrupt: clear them now that new ones are delivered.
+  {
+    std::scoped_lock guard(ctx.lock);
+    WriteByte(ctx, offset::kInterruptClear, 0);
+  }
   platform::InterruptDone(ctx.sysIntr);
   ctx.istStop.store(0);
   const Handle thread = platform::CreateThread(InterruptServiceThread, &ctx);

@@ -35,8 +35,9 @@ inline HandlerResult FailBusy(DeviceContext& ctx) { return Fail(ctx, protocol::k
 // Command 0x05 to counter n and its strobe, then 50 ms for it to settle.
 // False (nothing written) when a reset has ended the claim.
 bool ArmCounter(DeviceContext& ctx, const Claim& claim);
-// Latches counter n's count into its HoldRegister and reads it back.
-std::uint16_t LatchAndReadCounter(DeviceContext& ctx, unsigned n);
+// Latches counter n's count into its HoldRegister (caller holds ctx.lock);
+// it is read back after the lock.
+void LatchCounterLocked(DeviceContext& ctx, unsigned n);
 
 // ---- measurement threads ----
 

@@ -46,8 +46,15 @@ HandlerResult HandleCounterEventRead(DeviceContext& ctx, const Request& request)
   const auto read = protocol::Load<protocol::CounterEventReadRecord>(request.in.data(), request.in.size());
   const unsigned n = read.counter;
   if (!ValidCounter(n)) return Fail(ctx, protocol::kDriverCodeBadCounter);
-  // Whatever owns the counter, the read latches and reports what it holds.
-  const std::uint32_t count = LatchAndReadCounter(ctx, n);
+  {
+    // A PWM output reloads its high phase from the HoldRegister, which the
+    // latch would overwrite with the present count: its counter is not read.
+    // Whatever else owns the counter, the read latches and reports what it holds.
+    DeviceLock lock(ctx.lock);
+    if (ctx.counterFunction[n].load() == CounterFunction::kPwm) return FailBusy(ctx);
+    LatchCounterLocked(ctx, n);
+  }
+  const std::uint32_t count = ReadWord(ctx, offset::HoldRegister(n));
   const std::uint16_t tally = ctx.terminalCountTally[n].load();
   StoreField(request.out, offsetof(protocol::CounterEventReadRecord, tally), tally);
   StoreField(request.out, offsetof(protocol::CounterEventReadRecord, count), count);

@@ -82,13 +82,9 @@ bool ArmCounter(DeviceContext& ctx, const Claim& claim) {
   return armed;
 }
 
-std::uint16_t LatchAndReadCounter(DeviceContext& ctx, unsigned n) {
-  {
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, offset::CommandRegister(n), command::kLatch);
-    WriteWord(ctx, offset::kCommandStrobe, command::StrobeMask(n));
-  }
-  return ReadWord(ctx, offset::HoldRegister(n));
+void LatchCounterLocked(DeviceContext& ctx, unsigned n) {
+  WriteWord(ctx, offset::CommandRegister(n), command::kLatch);
+  WriteWord(ctx, offset::kCommandStrobe, command::StrobeMask(n));
 }
 
 // ---- engine set-up ----

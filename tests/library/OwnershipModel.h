@@ -154,6 +154,14 @@ class OwnershipModel {
     return bits;
   }
 
+  // Counter n runs a PWM output (either half of a counted run): its hold
+  // register is a reload value, and an event-count read of it is refused.
+  bool RunsPwmOn(unsigned n) const {
+    return std::any_of(running_.begin(), running_.end(), [&](const Placement& r) {
+      return (r.fn == Fn::kPwm && r.counter == n) || r.fn == Fn::kCountedPwm;
+    });
+  }
+
   bool TerminalCountsOn(unsigned n) const {
     return std::any_of(running_.begin(), running_.end(), [&](const Placement& r) { return MakesTerminalCounts(r, n); });
   }
