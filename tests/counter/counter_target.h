@@ -16,6 +16,7 @@
 #include "qio/platform/clock.h"
 #include "qio/platform/kernel.h"
 #include "qio/protocol/board_registers.h"
+#include "qio/protocol/events.h"
 #include "qio/protocol/ioctl.h"
 #include "qio/protocol/records.h"
 #include "qio5162/target.h"

@@ -102,6 +102,27 @@ TEST_F(FrequencyAuto, OneHertzIsTimedOverWholePhasesWhateverItsPhase) {
   ASSERT_GE(WaitForFrequency(0, 1.0f, 0.0f, 3000, &last), 0) << last;
 }
 
+TEST_F(FrequencyAuto, ASignalRisingDuringTheSlowPassIsHandedToTheLongGate) {
+  // 2 Hz: the slow pass waits for its phases, and meets the risen signal.
+  Input(0, 2.0);
+  ASSERT_EQ(FreqStart(0, 0).result, 1);
+  platform::Sleep(100);
+  Input(0, 20'000.0);
+  // The slow pass times the new phases (about 1.3 s), moves on to the 1 s
+  // gate, and hands it its generator: its passes count 20 000 edges.
+  float last = 0;
+  ASSERT_GE(WaitForFrequency(0, 20'000.0f, 0.0f, 6000, &last), 0) << last;
+  // Once reported, every later read reports it, through the gate's next pass.
+  const std::uint64_t begin = platform::NowNs();
+  while (MsSince(begin) < 2500.0) {
+    const Reply read = FreqRead(0);
+    EXPECT_EQ(read.result, 1);
+    EXPECT_FLOAT_EQ(Hertz(read), 20'000.0f);
+    platform::Sleep(100);
+  }
+  EXPECT_DOUBLE_EQ(FreqOutHz(0), 10'000.0);  // the gate's 10 kHz time base runs
+}
+
 TEST_F(FrequencyAuto, TwentyKilohertzRunsTheOneSecondGate) {
   Input(0, 20'000.0);
   const std::size_t threadsBefore = platform::LiveThreadCount();
