@@ -109,18 +109,40 @@ class SideBySideTest : public BoardTest {
     return static_cast<std::uint16_t>(ZQS_EVENT_TERMINAL_COUNT0 + n);
   }
 
+  // A total (tally x 65536 + count) and the instants between which it was
+  // latched.
   struct CountSample {
     std::uint64_t total = 0;
-    std::uint64_t ns = 0;
+    std::uint64_t before = 0;
+    std::uint64_t after = 0;
   };
 
+  // The tally of a terminal count lags its wrap by the interrupt thread's
+  // latency (longer under a sanitizer), so a sample is taken only well away
+  // from a wrap: with the 16-bit count between 30000 and 60000.
   CountSample SampleCount(std::uint16_t n) {
-    std::uint16_t tally = 0;
-    std::uint32_t count = 0;
-    const std::uint64_t before = platform::NowNs();
-    EXPECT_EQ(CounterEventRead(handle_, n, &tally, &count), ZQS_SUCCESS);
-    const std::uint64_t after = platform::NowNs();
-    return {std::uint64_t{tally} * 65536u + count, (before + after) / 2};
+    const std::uint64_t giveUp = platform::NowNs() + 200'000'000u;
+    for (;;) {
+      std::uint16_t tally = 0;
+      std::uint32_t count = 0;
+      const std::uint64_t before = platform::NowNs();
+      EXPECT_EQ(CounterEventRead(handle_, n, &tally, &count), ZQS_SUCCESS);
+      const std::uint64_t after = platform::NowNs();
+      if ((count >= 30000 && count <= 60000) || after > giveUp) {
+        return {std::uint64_t{tally} * 65536u + count, before, after};
+      }
+      platform::Sleep(2);
+    }
+  }
+
+  // The edges between two samples fit the input's rate over the shortest and
+  // the longest time that can lie between the two latches (a read may take
+  // long on a loaded machine or under a sanitizer), within 5 %.
+  static bool CountFits(const CountSample& start, const CountSample& end, double hz) {
+    const double edges = static_cast<double>(end.total) - static_cast<double>(start.total);
+    const double shortest = static_cast<double>(end.before > start.after ? end.before - start.after : 0) / 1e9;
+    const double longest = static_cast<double>(end.after - start.before) / 1e9;
+    return edges >= hz * shortest * 0.95 - 2 && edges <= hz * longest * 1.05 + 2;
   }
 
   void Verify(const Placement& p) {
@@ -148,22 +170,24 @@ class SideBySideTest : public BoardTest {
   }
 
   // The count goes on at the input's rate: 1 MHz, over at least 80 ms. A
-  // terminal count just before the latch may not be tallied yet, so one
-  // short re-read is allowed.
+  // terminal count near the latch may be tallied a little late (the
+  // interrupt thread can be held up on a loaded machine), so re-reads are
+  // allowed for a while; a tally that stands still never catches up.
   void VerifyCountRate(std::uint16_t n) {
     const CountSample start = countSample_[n];
-    const std::uint64_t wanted = start.ns + 80'000'000u;
+    const std::uint64_t wanted = start.after + 80'000'000u;
     const std::uint64_t now = platform::NowNs();
     if (now < wanted) platform::SleepNs(wanted - now);
-    double rate = 0;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      const CountSample end = SampleCount(n);
-      rate = (static_cast<double>(end.total) - static_cast<double>(start.total)) /
-             (static_cast<double>(end.ns - start.ns) / 1e9);
-      if (std::abs(rate - kInputHz) < 0.1 * kInputHz) break;
+    CountSample end;
+    const std::uint64_t giveUp = platform::NowNs() + 250'000'000u;
+    for (;;) {
+      end = SampleCount(n);
+      if (CountFits(start, end, kInputHz) || platform::NowNs() > giveUp) break;
       platform::Sleep(5);
     }
-    EXPECT_NEAR(rate, kInputHz, 0.1 * kInputHz) << "count rate of counter " << n;
+    EXPECT_TRUE(CountFits(start, end, kInputHz))
+        << "counter " << n << " counted " << (static_cast<double>(end.total) - static_cast<double>(start.total))
+        << " edges in " << static_cast<double>(end.after - start.before) / 1e6 << " ms at most";
     countSample_[n] = SampleCount(n);
   }
 
