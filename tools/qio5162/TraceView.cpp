@@ -146,8 +146,8 @@ FrequencyMethod InferFrequencyMethod(const std::vector<QioPortAccess>& trace, un
     const long second = FirstRead(trace, reg::Hold(1), static_cast<std::size_t>(base));
     std::string ticks;
     if (first >= 0 && second >= 0) {
-      const unsigned a = 0xFFFFu - (trace[static_cast<std::size_t>(first)].value & 0xFFFFu);
-      const unsigned b = 0xFFFFu - (trace[static_cast<std::size_t>(second)].value & 0xFFFFu);
+      const unsigned a = board::kFullCount - (trace[static_cast<std::size_t>(first)].value & board::kFullCount);
+      const unsigned b = board::kFullCount - (trace[static_cast<std::size_t>(second)].value & board::kFullCount);
       ticks = Format(": high %u + low %u ticks", a, b);
     }
     method.description = edges + "; both phases timed on the 20 MHz base clock (mode " +
