@@ -56,15 +56,18 @@ void EndCountedPwm(DeviceContext& ctx) {
   WriteInterruptEnableLocked(ctx);
 }
 
-void ServiceDiChannels(DeviceContext& ctx, std::uint16_t status) {
+// Latches the DI ports and reads the flags of the ports whose status bit is
+// set (the only flag registers read); returns the 24-bit flag word.
+std::uint32_t ReadDiFlags(DeviceContext& ctx, std::uint16_t status) {
   for (unsigned p = 0; p < kDioPorts; ++p) ctx.diLatched[p].store(ReadByte(ctx, offset::PortData(p)));
-
-  // Only the flag registers of ports whose status bit is set are read.
   std::uint32_t flags = 0;
   for (unsigned p = kDioPorts; p-- > 0;) {
     if (status & interrupt::DiPort(p)) flags |= std::uint32_t{ReadByte(ctx, offset::DiFlags(p))} << (kChannelsPerPort * p);
   }
+  return flags;
+}
 
+void ServiceDiChannels(DeviceContext& ctx, std::uint32_t flags) {
   const std::uint32_t enabled = ctx.eventEnableMask.load();
   for (unsigned channel = 0; channel < kDiChannels; ++channel) {
     const std::uint32_t bit = 1u << channel;
@@ -163,8 +166,14 @@ void StopInterruptService(DeviceContext& ctx) {
 void ServiceInterrupt(DeviceContext& ctx) {
   const std::uint16_t status = ReadWord(ctx, offset::kInterruptControl);
   if ((status & interrupt::kAll) == 0) return;
+  const std::uint32_t flags = (status & interrupt::kDiPorts) ? ReadDiFlags(ctx, status) : 0;
+  // The clear takes every status bit and flag, also those that came after the
+  // status was read: clear as soon as what was read is safe, not after the
+  // counting and signalling, so that the window in which a condition (a
+  // terminal count that extends an event count) can be lost stays short.
+  WriteByte(ctx, offset::kInterruptClear, 0);
 
-  if (status & interrupt::kDiPorts) ServiceDiChannels(ctx, status);
+  if (status & interrupt::kDiPorts) ServiceDiChannels(ctx, flags);
 
   if (status & interrupt::TerminalCount(0)) {
     if (SourceEnabled(ctx, protocol::kSourceTerminalCount0)) CountAndSignal(ctx, protocol::kSourceTerminalCount0);
@@ -176,8 +185,6 @@ void ServiceInterrupt(DeviceContext& ctx) {
     if (SourceEnabled(ctx, protocol::kSourceTerminalCount1)) CountAndSignal(ctx, protocol::kSourceTerminalCount1);
     ctx.terminalCountTally[1].fetch_add(1);
   }
-
-  WriteByte(ctx, offset::kInterruptClear, 0);
 }
 
 HandlerResult HandleEventEnable(DeviceContext& ctx, const Request& request) {

@@ -25,10 +25,11 @@ bool StartInterruptService(DeviceContext& ctx);
 void StopInterruptService(DeviceContext& ctx);
 
 // One pass of the thread over a delivered interrupt: reads the status word,
-// latches the DI ports, counts and signals the enabled sources, tallies the
-// terminal counts, ends a counted PWM at its prescaler's terminal count (the
-// only step that takes ctx.lock) and clears the board's interrupt status.
-// Does not acknowledge the interrupt to the platform.
+// latches the DI ports and reads their flags, clears the board's interrupt
+// status, then counts and signals the enabled sources, tallies the terminal
+// counts and ends a counted PWM at its prescaler's terminal count (the only
+// step that takes ctx.lock). Does not acknowledge the interrupt to the
+// platform.
 void ServiceInterrupt(DeviceContext& ctx);
 
 // The interrupt-control bit of an event source (0-25).

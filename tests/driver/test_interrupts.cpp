@@ -214,7 +214,7 @@ TEST_F(EventSourceTest, TerminalCountOfCounterZeroEndsACountedPwm) {
   EXPECT_EQ(ctx->counterFunction[0].load(), CounterFunction::kIdle);
   EXPECT_EQ(ctx->counterFunction[1].load(), CounterFunction::kIdle);
   EXPECT_EQ(ctx->counterIntEnable.load(), 0u);
-  EXPECT_EQ(board.Writes(), (std::vector<PortAccess>{{0x22, 2, true, 0x08}, {0x24, 1, true, 0}}));
+  EXPECT_EQ(board.Writes(), (std::vector<PortAccess>{{0x24, 1, true, 0}, {0x22, 2, true, 0x08}}));
 
   // Counter 1's terminal count has no such check; one counter alone is no PWM pair.
   ctx->counterFunction[0].store(CounterFunction::kPwm);

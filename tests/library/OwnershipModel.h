@@ -19,9 +19,9 @@ enum class Fn {
   kEventCount,   // CounterEventStart
   kAutoFreq,     // CounterFreqStart, automatic ranging (counter 0)
   kFixedFreq,    // CounterFreqStart, 10 ms gate (counter 0)
-  kPulse,        // CounterPulseStart, 4 ms
+  kPulse,        // CounterPulseStart, 62.5 ms (1 MHz time base)
   kFreqOut,      // FreqOutStart, 1 MHz / 4
-  kPwm,          // CounterPWMSetting 10 ms / 2.5 ms + CounterPWMEnable
+  kPwm,          // CounterPWMSetting 40 ms / 10 ms (2 MHz time base) + CounterPWMEnable
   kCountedPwm,   // the same, 20 ms / 10 ms, 1000 periods (counter 1, prescaler counter 0)
   kPwmMeasure,   // PWMStartRead (counter 0, both counters while it runs)
   kDiEvents,     // EnableEvent of DI channel 0

@@ -44,10 +44,10 @@ class SideBySideTest : public BoardTest {
       case Fn::kEventCount: result = CounterEventStart(handle_, n, 0); break;
       case Fn::kAutoFreq: result = CounterFreqStart(handle_, n, 0, 0); break;
       case Fn::kFixedFreq: result = CounterFreqStart(handle_, n, 10, 0); break;
-      case Fn::kPulse: result = CounterPulseStart(handle_, n, 0.004f, 0, 0); break;
+      case Fn::kPulse: result = CounterPulseStart(handle_, n, 0.0625f, 0, 0); break;
       case Fn::kFreqOut: result = FreqOutStart(handle_, n, 4, ZQS_FREQOUT_SOURCE(4)); break;
       case Fn::kPwm:
-        result = CounterPWMSetting(handle_, n, 0.010f, 0.0025f, 0, 0);
+        result = CounterPWMSetting(handle_, n, 0.040f, 0.010f, 0, 0);
         if (result == ZQS_SUCCESS) result = CounterPWMEnable(handle_, n);
         break;
       case Fn::kCountedPwm:
@@ -67,7 +67,7 @@ class SideBySideTest : public BoardTest {
       case Fn::kDiEvents:
         result = EnableEvent(handle_, ZQS_EVENT_DI(0), 1, 1);
         if (result == ZQS_SUCCESS) {
-          EXPECT_EQ(qio_sim_set_di_square(board_, 0, 200.0), QIO_TARGET_OK);
+          EXPECT_EQ(qio_sim_set_di_square(board_, 0, 50.0), QIO_TARGET_OK);
         }
         break;
       case Fn::kTcEvents: result = EnableEvent(handle_, ZQS_TC_EVENT(n), 1, 1); break;
@@ -151,8 +151,8 @@ class SideBySideTest : public BoardTest {
       case Fn::kEventCount: VerifyCountRate(static_cast<std::uint16_t>(n)); break;
       case Fn::kAutoFreq:
       case Fn::kFixedFreq: VerifyFrequency(); break;
-      case Fn::kPulse: VerifyOutput(n, 250.0, 0.002); break;
-      case Fn::kPwm: VerifyOutput(n, 100.0, 0.0025); break;
+      case Fn::kPulse: VerifyOutput(n, 16.0, 0.03125); break;
+      case Fn::kPwm: VerifyOutput(n, 25.0, 0.010); break;
       case Fn::kFreqOut: {
         double hz = -1;
         EXPECT_EQ(qio_sim_get_freqout(board_, n, &hz), QIO_TARGET_OK);
