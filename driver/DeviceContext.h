@@ -3,14 +3,18 @@
 //
 // Fields that the interrupt service thread, the measurement threads and the
 // request handlers share are atomics of the stated width (or have one writer),
-// so the record is free of data races; `lock` serialises register sequences
-// of the request handlers and nobody sleeps while holding it.
+// so the record is free of data races. `lock` serialises register sequences
+// and every change of ownership (which function owns a counter block or a
+// clock generator, which counter interrupts are enabled); nobody sleeps or
+// waits while holding it, so every ownership field read under it is a
+// consistent picture of the board.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 
+#include "OwnershipCodes.h"
 #include "qio/platform/kernel.h"
 #include "qio/protocol/directions.h"
 #include "qio/protocol/events.h"
@@ -31,17 +35,20 @@ struct DiEventChannel {
   std::array<std::atomic<std::uint8_t>, 4> snapshot{};
 };
 
-// A measurement thread slot: the handle, and a flag the thread sets as its
-// last action.
+// A measurement thread slot: the handle, a flag the thread sets as its last
+// action, and the counter and claim epoch of the measurement it works for.
 struct WorkerSlot {
   std::atomic<Handle> thread{platform::kNullHandle};
   std::atomic<std::uint16_t> done{0};
+  std::atomic<std::uint16_t> counter{0};
+  std::atomic<std::uint32_t> epoch{0};
 };
 
 struct DeviceContext {
   platform::CriticalSection lock;
 
-  // ---- identity and configuration (registry) ----
+  // ---- identity and configuration: from the registry, written by XXX_Init
+  // and by the first open only (while no other thread uses the board) ----
   char16_t streamName[10] = {};  // "Name" of the active key, e.g. u"Q621:"
   std::uint32_t boardId = 0;
   std::uint32_t deviceIndex = 0;
@@ -50,51 +57,77 @@ struct DeviceContext {
   std::uint32_t ioBase = 0;
   std::uint32_t ioLength = 0;
   std::uint32_t irq = 0;
-  std::atomic<std::int32_t> openCount{0};
-  std::atomic<std::uint32_t> lastError{0};
   std::uint32_t timerClock = kDefaultTimerClock;
-  // Shadow of the interrupt-control register; its low 16 bits are written.
-  std::atomic<std::uint32_t> intControl{0};
   std::array<std::uint8_t, protocol::kDioPorts> portConfig{};
+
+  // ---- open and close: openCount and openState change together under
+  // `lock`; openSettled (manual reset) is set while no first open or last
+  // close is under way ----
+  std::atomic<std::int32_t> openCount{0};
+  std::atomic<OpenState> openState{OpenState::kClosed};
+  Handle openSettled = platform::kNullHandle;
+
+  // ---- errors: the low part of the last error the device reported ----
+  std::atomic<std::uint32_t> lastError{0};
+
+  // ---- digital I/O: last value written to ports A, B, C ----
   std::array<std::atomic<std::uint8_t>, protocol::kDioPorts> doShadow{};
 
-  // ---- event sources ----
+  // ---- event sources 0-25 (DI channels, terminal counts of counters 0, 1).
+  // intControl holds the interrupt-control bits of the enabled sources; the
+  // interrupt-enable register is always written as intControl OR
+  // counterIntEnable, under `lock`, by WriteInterruptEnableLocked ----
+  std::atomic<std::uint32_t> intControl{0};
   std::atomic<std::uint32_t> eventEnableMask{0};
   std::array<Handle, protocol::kEventSources> eventHandles{};
   std::array<std::atomic<std::uint32_t>, protocol::kEventSources> eventTriggerCount{};
+  std::array<std::atomic<std::uint32_t>, protocol::kEventSources> eventInterruptCount{};
   std::array<DiEventChannel, protocol::kDiChannels> diEventPorts{};
 
-  // ---- counter state, first group: who owns what ----
-  // What owns ClockGenerator n: 0 idle, 2 gate clock of a frequency
-  // measurement, 4 pulse time base, 8 PWM time base, 0x0A frequency output;
-  // 0x14 marks a PWM setting in progress, PWM measurement ORs in 0x28.
-  std::array<std::atomic<std::uint16_t>, kCounters> generatorState{};
-  // Which function owns counter n: 0 idle, 1 event counting, 2 frequency
-  // measurement, 4 pulse output, 8 PWM output, 0x28 PWM measurement.
-  std::array<std::atomic<std::int16_t>, kCounters> counterFunction{};
-  // Indexed by n / 2: counter n + 1 serves as the gate counter of counter n.
-  std::array<std::atomic<std::uint16_t>, kCounters> pairGateInUse{};
-  // Set by the raw configuration, consumed by the next event-counting start.
-  std::array<std::atomic<std::uint16_t>, kCounters> modeConfigured{};
-
-  // ---- interrupt service ----
+  // ---- interrupt service: the binding of the board's line, the thread that
+  // services it, and the DI ports it latched last ----
   std::atomic<std::uint8_t> istStop{0};
   std::uint32_t sysIntr = 0;
+  // True while this board holds the binding of sysIntr: only then does the
+  // stop release it (another board may share the line).
+  std::atomic<bool> interruptBound{false};
   std::atomic<Handle> istThread{platform::kNullHandle};
   std::uint32_t istPriority = 0;
   Handle interruptEvent = platform::kNullHandle;
   std::array<std::atomic<std::uint8_t>, protocol::kDioPorts> diLatched{};
 
-  // ---- counter state, second group ----
+  // ---- counter engine, per counter n: ownership, changed under `lock` ----
+  std::array<std::atomic<CounterFunction>, kCounters> counterFunction{};
+  std::array<std::atomic<GeneratorState>, kCounters> generatorState{};
+  // Indexed by the measuring counter n: block n + 1 serves as the partner
+  // (gate, edge or phase counter) of a frequency measurement on counter n.
+  std::array<std::atomic<std::uint16_t>, kCounters> pairGateInUse{};
+  // Moved on by every reset that ends counter n's function: a start or a
+  // measurement pass that began before it may no longer touch the board.
+  std::array<std::atomic<std::uint32_t>, kCounters> claimEpoch{};
+  // Terminal-count interrupt bits that the engine's running functions need
+  // in the interrupt-enable register: bit n for event counting on counter n,
+  // bit 0 for the prescaler of a counted PWM. Removed only by that counter's
+  // reset or the end of its counted run.
+  std::atomic<std::uint32_t> counterIntEnable{0};
+
+  // ---- counter engine, per counter n: what is loaded and counted ----
+  // Set by the raw configuration, consumed by the next event-counting start;
+  // forgotten when another function programs the block.
+  std::array<std::atomic<std::uint16_t>, kCounters> modeConfigured{};
   // Terminal-count interrupts of counters 0 and 1 (16-bit, wrapping).
   std::array<std::atomic<std::uint16_t>, kCounters> terminalCountTally{};
-  // 1: continuous PWM on counter n; 0: second counter of a cascade.
+  // The PWM setting of counter n. pwmConfigured: a good setting is loaded
+  // (counts in block n, and in block n - 1 for a cascade, and its time bases
+  // running); cleared when another function reprograms a block it uses or a
+  // reset stops its generator. pwmStandalone: 1 continuous, 0 the second
+  // counter of a cascade; meaningful only while configured. pwmModeWord:
+  // the mode the enable writes (for the prescaler block p, its mode).
+  std::array<std::atomic<std::uint8_t>, kCounters> pwmConfigured{};
   std::array<std::atomic<std::uint32_t>, kCounters> pwmStandalone{};
   std::array<std::atomic<std::uint16_t>, kCounters> pwmModeWord{};
 
-  std::array<std::atomic<std::uint32_t>, protocol::kEventSources> eventInterruptCount{};
-
-  // ---- counter state, third group: frequency measurement ----
+  // ---- frequency measurement: published result and the measurement's state ----
   std::array<std::atomic<float>, kCounters> frequencyRaw{};
   std::array<std::atomic<float>, kCounters> frequencyResult{};
   // Set with frequencyResult when a fixed gate's edge count saturated: the
@@ -115,12 +148,15 @@ struct DeviceContext {
   std::atomic<std::uint16_t> stopLongGate{0};
   std::atomic<std::uint32_t> rangeDecisions{0};
   std::atomic<std::uint16_t> measuredCounter{0};
+  // claimEpoch + 1 of the measurement whose pass runs on a request thread
+  // now (0: none): only one pass at a time programs the pair.
+  std::array<std::atomic<std::uint32_t>, kCounters> passEpoch{};
   // Asks every measurement thread to leave at its next check; its sleeps
   // wait on stopEvent so that they end at once.
   std::atomic<std::uint16_t> stopWorkers{0};
   Handle stopEvent = platform::kNullHandle;
 
-  // ---- counter state, third group: PWM ----
+  // ---- PWM measurement: the last phases measured and their time base ----
   std::atomic<float> pwmPhase0Us{0.0f};
   std::atomic<float> pwmPhase1Us{0.0f};
   std::array<std::atomic<std::uint32_t>, kCounters> pwmTimebase{};

@@ -26,9 +26,9 @@ void PortDataByteRead(benchmark::State& state) {
 BENCHMARK(PortDataByteRead);
 
 void LatchAndRead(Board& board, unsigned block) {
-  qio::platform::PortOutByte(kBase + offset::Command(block), command::kLatch);
-  qio::platform::PortOutByte(kBase + offset::kStrobe, static_cast<std::uint8_t>(1u << block));
-  benchmark::DoNotOptimize(qio::platform::PortInWord(kBase + offset::Hold(block)));
+  qio::platform::PortOutByte(kBase + offset::CommandRegister(block), command::kLatch);
+  qio::platform::PortOutByte(kBase + offset::kCommandStrobe, static_cast<std::uint8_t>(1u << block));
+  benchmark::DoNotOptimize(qio::platform::PortInWord(kBase + offset::HoldRegister(block)));
   (void)board;
 }
 
@@ -37,10 +37,10 @@ void LatchAndReadEventCounter(benchmark::State& state) {
   Board board(kBase, 5);
   board.Attach();
   board.SetCounterInput(0, static_cast<double>(state.range(0)), 50.0);
-  qio::platform::PortOutWord(kBase + offset::Mode(0), 0x0218);
-  qio::platform::PortOutWord(kBase + offset::Load(0), 1);
-  qio::platform::PortOutWord(kBase + offset::Command(0), command::kLoadAndArm);
-  qio::platform::PortOutByte(kBase + offset::kStrobe, 0x01);
+  qio::platform::PortOutWord(kBase + offset::ModeRegister(0), 0x0218);
+  qio::platform::PortOutWord(kBase + offset::LoadRegister(0), 1);
+  qio::platform::PortOutWord(kBase + offset::CommandRegister(0), command::kLoadAndArm);
+  qio::platform::PortOutByte(kBase + offset::kCommandStrobe, 0x01);
   for (auto _ : state) LatchAndRead(board, 0);
   state.SetLabel(std::to_string(state.range(0)) + " Hz");
 }
@@ -52,13 +52,13 @@ void LatchAndReadGatedCounter(benchmark::State& state) {
   Board board(kBase, 5);
   board.Attach();
   board.SetCounterInput(0, static_cast<double>(state.range(0)), 50.0);
-  qio::platform::PortOutWord(kBase + offset::Mode(0), 0x0016);
-  qio::platform::PortOutWord(kBase + offset::Load(0), 1000);
-  qio::platform::PortOutWord(kBase + offset::Mode(1), 0x9718);  // up, repeat, pair signal, CAS, gate 4
-  qio::platform::PortOutWord(kBase + offset::Load(1), 1);
-  qio::platform::PortOutWord(kBase + offset::Command(0), command::kLoadAndArm);
-  qio::platform::PortOutWord(kBase + offset::Command(1), command::kLoadAndArm);
-  qio::platform::PortOutByte(kBase + offset::kStrobe, 0x03);
+  qio::platform::PortOutWord(kBase + offset::ModeRegister(0), 0x0016);
+  qio::platform::PortOutWord(kBase + offset::LoadRegister(0), 1000);
+  qio::platform::PortOutWord(kBase + offset::ModeRegister(1), 0x9718);  // up, repeat, pair signal, CAS, gate 4
+  qio::platform::PortOutWord(kBase + offset::LoadRegister(1), 1);
+  qio::platform::PortOutWord(kBase + offset::CommandRegister(0), command::kLoadAndArm);
+  qio::platform::PortOutWord(kBase + offset::CommandRegister(1), command::kLoadAndArm);
+  qio::platform::PortOutByte(kBase + offset::kCommandStrobe, 0x03);
   for (auto _ : state) LatchAndRead(board, 1);
   state.SetLabel(std::to_string(state.range(0)) + " Hz");
 }

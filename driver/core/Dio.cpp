@@ -13,11 +13,11 @@ namespace {
 
 using protocol::kDioPorts;
 
-// Direction control byte (offset 0x2C): a bit set makes lines inputs.
-constexpr std::uint8_t kDirPortAInput = 0x10;
-constexpr std::uint8_t kDirPortBInput = 0x02;
-constexpr std::uint8_t kDirPortCLowInput = 0x01;
-constexpr std::uint8_t kDirPortCHighInput = 0x08;
+// Direction control byte: a bit set makes lines inputs.
+constexpr std::uint8_t kDirPortAInput = direction::kPortA;
+constexpr std::uint8_t kDirPortBInput = direction::kPortB;
+constexpr std::uint8_t kDirPortCLowInput = direction::kPortCLow;
+constexpr std::uint8_t kDirPortCHighInput = direction::kPortCHigh;
 
 constexpr std::uint8_t kHighestDirectionCode = protocol::kDirLowOutHighIn;
 
@@ -94,14 +94,14 @@ PortCodes CodesFromDirectionControl(std::uint8_t control) {
 
 void SetPortConfiguration(DeviceContext& ctx, const PortCodes& codes) {
   std::scoped_lock guard(ctx.lock);
-  WriteByte(ctx, reg::kDirectionControl, DirectionControlByte(codes));
+  WriteByte(ctx, offset::kDirectionControl, DirectionControlByte(codes));
 }
 
 PortCodes GetPortConfiguration(DeviceContext& ctx) {
   std::uint8_t control = 0;
   {
     std::scoped_lock guard(ctx.lock);
-    control = ReadByte(ctx, reg::kDirectionControl);
+    control = ReadByte(ctx, offset::kDirectionControl);
   }
   return CodesFromDirectionControl(control);
 }
@@ -115,7 +115,7 @@ HandlerResult HandleReadDiPorts(DeviceContext& ctx, const Request& request) {
   const unsigned start = ports.startPort & 0xFFFFu;
   std::scoped_lock guard(ctx.lock);
   for (unsigned k = 0; k < ports.portCount; ++k) {
-    request.out[k] = ReadByte(ctx, reg::PortData(start + k));
+    request.out[k] = ReadByte(ctx, offset::PortData(start + k));
     *request.bytesReturned += 1;
   }
   return 1;
@@ -130,7 +130,7 @@ HandlerResult HandleWriteDoPorts(DeviceContext& ctx, const Request& request) {
   std::scoped_lock guard(ctx.lock);
   for (unsigned k = 0; k < write.portCount; ++k) {
     const unsigned port = start + k;
-    WriteByte(ctx, reg::PortData(port), write.data[k]);
+    WriteByte(ctx, offset::PortData(port), write.data[k]);
     ctx.doShadow[port].store(write.data[k]);
   }
   return 1;

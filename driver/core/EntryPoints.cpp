@@ -21,9 +21,39 @@ namespace {
 void ReleaseDevice(DeviceContext* ctx, bool counterEngineReady) {
   CloseNamedEvents(*ctx);
   if (counterEngineReady) CounterEngineRelease(*ctx);
-  if (ctx->interruptEvent != platform::kNullHandle) platform::CloseHandle(ctx->interruptEvent);
-  ctx->interruptEvent = platform::kNullHandle;
+  for (Handle* handle : {&ctx->interruptEvent, &ctx->openSettled}) {
+    if (*handle != platform::kNullHandle) platform::CloseHandle(*handle);
+    *handle = platform::kNullHandle;
+  }
   delete ctx;
+}
+
+using Guard = std::scoped_lock<platform::CriticalSection>;
+
+// Waits until no first open or last close is under way (outside the lock).
+void WaitUntilSettled(DeviceContext& ctx) { platform::WaitForSingleObject(ctx.openSettled, platform::kInfinite); }
+
+// Ends a first open or last close: the state it leads to, and everybody who
+// waited may go on.
+void Settle(DeviceContext& ctx, OpenState state) {
+  Guard guard(ctx.lock);
+  ctx.openState.store(state);
+  platform::SetEvent(ctx.openSettled);
+}
+
+void FirstOpenWork(DeviceContext& ctx, const DeviceSettings& settings) {
+  ApplySettings(ctx, settings);
+  SetPortConfiguration(ctx, ctx.portConfig);
+  ctx.sysIntr = platform::SysIntrFromIrq(ctx.irq);
+  StartInterruptService(ctx);
+}
+
+void LastCloseWork(DeviceContext& ctx) {
+  StopInterruptService(ctx);
+  ctx.eventEnableMask.store(0);
+  for (auto& trigger : ctx.eventTriggerCount) trigger.store(0);
+  ResetCounter(ctx, 0);
+  ResetCounter(ctx, 1);
 }
 
 }  // namespace
@@ -48,7 +78,8 @@ DeviceContext* InitDevice(const char* activeKey) {
     return nullptr;
   }
   ctx->interruptEvent = platform::CreateEvent(false, false);
-  if (ctx->interruptEvent == platform::kNullHandle || !configured) {
+  ctx->openSettled = platform::CreateEvent(true, true);
+  if (ctx->interruptEvent == platform::kNullHandle || ctx->openSettled == platform::kNullHandle || !configured) {
     ReleaseDevice(ctx, true);
     return nullptr;
   }
@@ -72,8 +103,22 @@ DeviceContext* OpenDevice(DeviceContext* ctx) {
     platform::SetLastError(platform::kErrorFileNotFound);
     return nullptr;
   }
-  const std::int32_t opens = platform::InterlockedIncrement(ctx->openCount);
-  const bool first = opens == 1;
+  bool first = false;
+  for (;;) {
+    {
+      Guard guard(ctx->lock);
+      const OpenState state = ctx->openState.load();
+      if (state == OpenState::kOpen || state == OpenState::kClosed) {
+        first = platform::InterlockedIncrement(ctx->openCount) == 1;
+        if (first) {
+          ctx->openState.store(OpenState::kOpening);
+          platform::ResetEvent(ctx->openSettled);
+        }
+        break;
+      }
+    }
+    WaitUntilSettled(*ctx);
+  }
 
   // Every open re-reads the settings in force; they are applied at the first
   // open only, so that the window and the interrupt line of a running
@@ -81,10 +126,8 @@ DeviceContext* OpenDevice(DeviceContext* ctx) {
   DeviceSettings settings = CurrentSettings(*ctx);
   ReadOpenConfiguration(*ctx, settings);
   if (first) {
-    ApplySettings(*ctx, settings);
-    SetPortConfiguration(*ctx, ctx->portConfig);
-    ctx->sysIntr = platform::SysIntrFromIrq(ctx->irq);
-    StartInterruptService(*ctx);
+    FirstOpenWork(*ctx, settings);
+    Settle(*ctx, OpenState::kOpen);
   }
   return ctx;
 }
@@ -94,13 +137,23 @@ bool CloseDevice(DeviceContext* ctx) {
     platform::SetLastError(platform::kErrorInvalidHandle);
     return false;
   }
-  if (platform::InterlockedDecrement(ctx->openCount) != 0) return true;
-
-  StopInterruptService(*ctx);
-  ctx->eventEnableMask.store(0);
-  for (auto& trigger : ctx->eventTriggerCount) trigger.store(0);
-  ResetCounter(*ctx, 0);
-  ResetCounter(*ctx, 1);
+  for (;;) {
+    {
+      Guard guard(ctx->lock);
+      const OpenState state = ctx->openState.load();
+      // A close without an open has nothing to undo.
+      if (state == OpenState::kClosed) return true;
+      if (state == OpenState::kOpen) {
+        if (platform::InterlockedDecrement(ctx->openCount) != 0) return true;
+        ctx->openState.store(OpenState::kClosing);
+        platform::ResetEvent(ctx->openSettled);
+        break;
+      }
+    }
+    WaitUntilSettled(*ctx);
+  }
+  LastCloseWork(*ctx);
+  Settle(*ctx, OpenState::kClosed);
   return true;
 }
 

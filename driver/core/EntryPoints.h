@@ -17,9 +17,12 @@ DeviceContext* InitDevice(const char* activeKey);
 bool DeinitDevice(DeviceContext* ctx);
 // XXX_Open: counts the open; the first one applies the per-device settings,
 // programs the port directions and starts interrupt service.
-DeviceContext* OpenDevice(DeviceContext* ctx);
 // XXX_Close: the last close stops interrupt service, disables every event
 // source and resets both counters.
+// The first-open and last-close work runs outside every lock; an open or a
+// close that comes while it is under way (on another thread) waits until it
+// is done, so that a first open never overlaps the last close before it.
+DeviceContext* OpenDevice(DeviceContext* ctx);
 bool CloseDevice(DeviceContext* ctx);
 
 }  // namespace qio::driver

@@ -20,7 +20,6 @@ using protocol::kEventSources;
 constexpr std::uint32_t kStopWaitMs = 3000;
 constexpr std::uint32_t kStopSettleMs = 10;
 constexpr unsigned kChannelsPerPort = 8;
-constexpr std::uint16_t kPwmOutput = 8;  // counterFunction of a counted PWM output
 
 // Counts one interrupt of an enabled source; every trigger-count-th one sets
 // its named event (a trigger count of 0 never signals).
@@ -36,19 +35,39 @@ bool SourceEnabled(const DeviceContext& ctx, unsigned source) {
   return (ctx.eventEnableMask.load() & (1u << source)) != 0;
 }
 
-void WriteInterruptControl(DeviceContext& ctx) {
-  WriteWord(ctx, reg::kInterruptControl, static_cast<std::uint16_t>(ctx.intControl.load()));
+// Counter 1 runs the second half of a counted PWM with counter 0 as its
+// prescaler: the one case that counter 0's terminal count ends.
+bool CountedPwmRuns(const DeviceContext& ctx) {
+  return ctx.counterFunction[0].load() == CounterFunction::kPwm &&
+         ctx.counterFunction[1].load() == CounterFunction::kPwm && ctx.pwmConfigured[1].load() != 0 &&
+         ctx.pwmStandalone[1].load() == 0;
 }
 
-void ServiceDiChannels(DeviceContext& ctx, std::uint16_t status) {
-  for (unsigned p = 0; p < kDioPorts; ++p) ctx.diLatched[p].store(ReadByte(ctx, reg::PortData(p)));
+// The end of a counted run: both counters are free again and counter 0's
+// terminal-count interrupt, which only the run needed, goes. The lock is held
+// only for this bookkeeping (nothing sleeps under it), so that an enable or a
+// reset of the pair is never half seen.
+void EndCountedPwm(DeviceContext& ctx) {
+  std::scoped_lock guard(ctx.lock);
+  if (!CountedPwmRuns(ctx)) return;
+  ctx.counterFunction[0].store(CounterFunction::kIdle);
+  ctx.counterFunction[1].store(CounterFunction::kIdle);
+  ctx.counterIntEnable.fetch_and(~std::uint32_t{interrupt::TerminalCount(0)});
+  WriteInterruptEnableLocked(ctx);
+}
 
-  // Only the flag registers of ports whose status bit is set are read.
+// Latches the DI ports and reads the flags of the ports whose status bit is
+// set (the only flag registers read); returns the 24-bit flag word.
+std::uint32_t ReadDiFlags(DeviceContext& ctx, std::uint16_t status) {
+  for (unsigned p = 0; p < kDioPorts; ++p) ctx.diLatched[p].store(ReadByte(ctx, offset::PortData(p)));
   std::uint32_t flags = 0;
   for (unsigned p = kDioPorts; p-- > 0;) {
-    if (status & reg::IntDiPort(p)) flags |= std::uint32_t{ReadByte(ctx, reg::DiFlags(p))} << (kChannelsPerPort * p);
+    if (status & interrupt::DiPort(p)) flags |= std::uint32_t{ReadByte(ctx, offset::DiFlags(p))} << (kChannelsPerPort * p);
   }
+  return flags;
+}
 
+void ServiceDiChannels(DeviceContext& ctx, std::uint32_t flags) {
   const std::uint32_t enabled = ctx.eventEnableMask.load();
   for (unsigned channel = 0; channel < kDiChannels; ++channel) {
     const std::uint32_t bit = 1u << channel;
@@ -79,9 +98,9 @@ std::uint32_t InterruptServiceThread(void* argument) {
 }  // namespace
 
 std::uint16_t InterruptControlBit(unsigned source) {
-  if (source == protocol::kSourceTerminalCount0) return reg::kIntTerminalCount0;
-  if (source == protocol::kSourceTerminalCount1) return reg::kIntTerminalCount1;
-  return reg::IntDiPort(source / kChannelsPerPort);
+  if (source == protocol::kSourceTerminalCount0) return interrupt::TerminalCount(0);
+  if (source == protocol::kSourceTerminalCount1) return interrupt::TerminalCount(1);
+  return interrupt::DiPort(source / kChannelsPerPort);
 }
 
 void CreateNamedEvents(DeviceContext& ctx) {
@@ -105,7 +124,16 @@ void CloseNamedEvents(DeviceContext& ctx) {
 
 bool StartInterruptService(DeviceContext& ctx) {
   platform::ResetEvent(ctx.interruptEvent);
+  // Another board may hold the line (two boards configured on one IRQ).
   if (!platform::InterruptInitialize(ctx.sysIntr, ctx.interruptEvent)) return false;
+  ctx.interruptBound.store(true);
+  // Conditions that came while nobody serviced the board (after the last
+  // close) left their status bits set, and a bit that stays set raises no
+  // further interrupt: clear them now that new ones are delivered.
+  {
+    std::scoped_lock guard(ctx.lock);
+    WriteByte(ctx, offset::kInterruptClear, 0);
+  }
   platform::InterruptDone(ctx.sysIntr);
   ctx.istStop.store(0);
   const Handle thread = platform::CreateThread(InterruptServiceThread, &ctx);
@@ -117,8 +145,12 @@ bool StartInterruptService(DeviceContext& ctx) {
 
 void StopInterruptService(DeviceContext& ctx) {
   ctx.istStop.store(1);
-  platform::InterruptDisable(ctx.sysIntr);
-  platform::InterruptDone(ctx.sysIntr);
+  // Only the binding this board made is released: a board whose start could
+  // not bind the line leaves the other board's interrupt working.
+  if (ctx.interruptBound.exchange(false)) {
+    platform::InterruptDisable(ctx.sysIntr);
+    platform::InterruptDone(ctx.sysIntr);
+  }
   const Handle thread = ctx.istThread.exchange(platform::kNullHandle);
   if (thread == platform::kNullHandle) return;
   if (platform::WaitForSingleObject(thread, 0) != platform::kWaitObject0) {
@@ -132,27 +164,27 @@ void StopInterruptService(DeviceContext& ctx) {
 }
 
 void ServiceInterrupt(DeviceContext& ctx) {
-  const std::uint16_t status = ReadWord(ctx, reg::kInterruptControl);
-  if ((status & reg::kIntAllMask) == 0) return;
+  const std::uint16_t status = ReadWord(ctx, offset::kInterruptControl);
+  if ((status & interrupt::kAll) == 0) return;
+  const std::uint32_t flags = (status & interrupt::kDiPorts) ? ReadDiFlags(ctx, status) : 0;
+  // The clear takes every status bit and flag, also those that came after the
+  // status was read: clear as soon as what was read is safe, not after the
+  // counting and signalling, so that the window in which a condition (a
+  // terminal count that extends an event count) can be lost stays short.
+  WriteByte(ctx, offset::kInterruptClear, 0);
 
-  if (status & reg::kIntDiMask) ServiceDiChannels(ctx, status);
+  if (status & interrupt::kDiPorts) ServiceDiChannels(ctx, flags);
 
-  if (status & reg::kIntTerminalCount0) {
+  if (status & interrupt::TerminalCount(0)) {
     if (SourceEnabled(ctx, protocol::kSourceTerminalCount0)) CountAndSignal(ctx, protocol::kSourceTerminalCount0);
-    // The terminal count of counter 0 ends a counted PWM output on the pair.
-    if (ctx.counterFunction[0].load() == kPwmOutput && ctx.counterFunction[1].load() == kPwmOutput) {
-      ctx.counterFunction[0].store(0);
-      ctx.counterFunction[1].store(0);
-      WriteInterruptControl(ctx);
-    }
+    // The prescaler's terminal count ends a counted PWM output on the pair.
+    if (CountedPwmRuns(ctx)) EndCountedPwm(ctx);
     ctx.terminalCountTally[0].fetch_add(1);
   }
-  if (status & reg::kIntTerminalCount1) {
+  if (status & interrupt::TerminalCount(1)) {
     if (SourceEnabled(ctx, protocol::kSourceTerminalCount1)) CountAndSignal(ctx, protocol::kSourceTerminalCount1);
     ctx.terminalCountTally[1].fetch_add(1);
   }
-
-  WriteByte(ctx, reg::kInterruptClear, 0);
 }
 
 HandlerResult HandleEventEnable(DeviceContext& ctx, const Request& request) {
@@ -164,13 +196,12 @@ HandlerResult HandleEventEnable(DeviceContext& ctx, const Request& request) {
   ctx.eventInterruptCount[source].store(0);
   const std::uint32_t bit = 1u << source;
   const std::uint16_t control = InterruptControlBit(source);
-  // The lock keeps the shadow and the register in step with the counter
-  // engine's writes of the same register; the interrupt thread never takes it.
+  // The register is composed with the counter engine's bits under the lock.
   std::scoped_lock guard(ctx.lock);
   if (event.enable != 0) {
     if ((ctx.eventEnableMask.load() & bit) == 0) {
       ctx.intControl.fetch_or(control);
-      WriteInterruptControl(ctx);
+      WriteInterruptEnableLocked(ctx);
     }
     // The trigger count goes first, so that the thread never counts against
     // a stale one.
@@ -183,7 +214,7 @@ HandlerResult HandleEventEnable(DeviceContext& ctx, const Request& request) {
     // For a DI channel this is the whole port's bit.
     ctx.intControl.fetch_and(~std::uint32_t{control});
     ctx.eventTriggerCount[source].store(0);
-    WriteInterruptControl(ctx);
+    WriteInterruptEnableLocked(ctx);
   }
   return 1;
 }

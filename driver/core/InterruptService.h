@@ -15,18 +15,21 @@ namespace qio::driver {
 void CreateNamedEvents(DeviceContext& ctx);
 void CloseNamedEvents(DeviceContext& ctx);
 
-// Binds sysIntr to interruptEvent and starts the interrupt service thread at
-// istPriority. False when the interrupt cannot be bound or the thread not
-// created; no interrupt is serviced then.
+// Binds sysIntr to interruptEvent, clears the board's interrupt status left
+// from while nobody serviced it, and starts the interrupt service thread at
+// istPriority. False when the interrupt cannot be bound (another board may
+// hold the line) or the thread not created; no interrupt is serviced then.
 bool StartInterruptService(DeviceContext& ctx);
-// Asks the thread to end, releases the interrupt binding and waits for the
-// thread (at most 3000 ms plus 10 ms).
+// Asks the thread to end, releases the interrupt binding if this board made
+// it, and waits for the thread (at most 3000 ms plus 10 ms).
 void StopInterruptService(DeviceContext& ctx);
 
 // One pass of the thread over a delivered interrupt: reads the status word,
-// latches the DI ports, counts and signals the enabled sources, tallies the
-// terminal counts and clears the board's interrupt status. Does not
-// acknowledge the interrupt to the platform.
+// latches the DI ports and reads their flags, clears the board's interrupt
+// status, then counts and signals the enabled sources, tallies the terminal
+// counts and ends a counted PWM at its prescaler's terminal count (the only
+// step that takes ctx.lock). Does not acknowledge the interrupt to the
+// platform.
 void ServiceInterrupt(DeviceContext& ctx);
 
 // The interrupt-control bit of an event source (0-25).

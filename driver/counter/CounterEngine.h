@@ -18,6 +18,12 @@ bool CounterEngineInit(DeviceContext& ctx);
 void CounterEngineRelease(DeviceContext& ctx);
 
 // IOCTL_COUNTER_RESET, and the reset of counters 0 and 1 at the last close.
+// Never fails. It ends counter n's function, and with it every function that
+// uses block n: a frequency measurement on counter n - 1 (which has lost its
+// partner block) and both halves of a counted PWM or of a PWM measurement;
+// it stops generator n (a frequency output too, unless the counter was only
+// reset with another one) and every measurement thread of the board, and
+// forgets counter n's published frequency. Event enables stay.
 std::uint32_t ResetCounter(DeviceContext& ctx, std::uint16_t n);
 
 // Request handlers, routed by the dispatcher.

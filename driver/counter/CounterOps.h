@@ -1,22 +1,20 @@
-// Operations shared inside the counter engine: the register primitives every
-// counter function is built from, the measurement-thread machinery, and the
-// frequency measurement that the PWM measurement reuses.
+// Operations shared inside the counter engine: request helpers, the register
+// primitives every counter function is built from, the measurement-thread
+// machinery, and the frequency measurement that the PWM measurement reuses.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 #include <span>
 
 #include "../BoardRegisters.h"
 #include "../DeviceContext.h"
 #include "../Request.h"
+#include "Ownership.h"
 #include "qio/protocol/ioctl.h"
 
 namespace qio::driver {
-
-using DeviceLock = std::scoped_lock<platform::CriticalSection>;
 
 // ---- request helpers ----
 
@@ -35,15 +33,11 @@ inline HandlerResult FailBusy(DeviceContext& ctx) { return Fail(ctx, protocol::k
 // ---- shared register operations ----
 
 // Command 0x05 to counter n and its strobe, then 50 ms for it to settle.
-bool ArmCounter(DeviceContext& ctx, unsigned n);
-// Latches counter n's count into its HoldRegister and reads it back.
-std::uint16_t LatchAndReadCounter(DeviceContext& ctx, unsigned n);
-// Takes ClockGenerator n for a divisor and source bits (source code << 8).
-// False when another function owns it (then lastError 0x32 is recorded).
-bool StartClockGenerator(DeviceContext& ctx, unsigned n, unsigned divisor, std::uint16_t sourceBits);
-void StopClockGenerator(DeviceContext& ctx, unsigned n);
-// Writes the interrupt-control shadow, with extra enable bits, to the board.
-void WriteInterruptEnable(DeviceContext& ctx, std::uint32_t extraBits);
+// False (nothing written) when a reset has ended the claim.
+bool ArmCounter(DeviceContext& ctx, const Claim& claim);
+// Latches counter n's count into its HoldRegister (caller holds ctx.lock);
+// it is read back after the lock.
+void LatchCounterLocked(DeviceContext& ctx, unsigned n);
 
 // ---- measurement threads ----
 
@@ -57,14 +51,29 @@ inline bool StopRequested(const DeviceContext& ctx) { return ctx.stopWorkers.loa
 inline bool SlotOccupied(const WorkerSlot& slot) { return slot.thread.load() != platform::kNullHandle; }
 // The slot's thread exists and has not ended.
 bool WorkerRunning(const WorkerSlot& slot);
-// Starts `proc` on the device in `slot` unless a thread still runs there or a
-// stop is in progress; an ended thread left in the slot is released first.
-bool LaunchWorker(DeviceContext& ctx, WorkerSlot& slot, platform::ThreadProc proc);
-// Releases the threads that have finished (start step "collect").
-void CollectFinishedWorkers(DeviceContext& ctx);
+// The claim a slot's thread works for.
+Claim SlotClaim(const WorkerSlot& slot);
+// Starts `proc` on the device in `slot` for the measurement of `claim`,
+// unless the claim has ended, a thread still runs there or a stop is in
+// progress. The caller holds ctx.lock; a thread that ended in the slot is
+// handed back in `ended` for the caller to release after the lock.
+bool LaunchWorkerLocked(DeviceContext& ctx, WorkerSlot& slot, platform::ThreadProc proc, const Claim& claim,
+                        Handle& ended);
+// Takes the threads that have finished out of their slots (caller holds
+// ctx.lock); release them with ReleaseThreads after the lock.
+struct EndedThreads {
+  Handle handles[4] = {};
+  unsigned count = 0;
+  void Add(Handle h) {
+    if (h != platform::kNullHandle) handles[count++] = h;
+  }
+};
+void CollectFinishedWorkersLocked(DeviceContext& ctx, EndedThreads& ended);
+void ReleaseThreads(const EndedThreads& ended);
 bool AnyWorkerSlotOccupied(const DeviceContext& ctx);
 // Asks every measurement thread to leave and waits until all have; none is
 // ever killed, so none leaves the lock held or a register sequence half done.
+// Never called with the lock held.
 void StopMeasurementWorkers(DeviceContext& ctx);
 
 // ---- frequency measurement ----
@@ -72,9 +81,20 @@ void StopMeasurementWorkers(DeviceContext& ctx);
 // Internal result codes of the measurement routines.
 inline constexpr std::uint32_t kCodeOk = 0;
 
+// The 2 ms gate of the first estimate, in base-clock ticks.
+inline constexpr std::uint16_t kShortGateMs = 2;
+inline constexpr std::uint16_t kShortGateTicks = kShortGateMs * kBaseTicksPerMs;
+
 // The start of a measurement of counter n with a method (0 automatic, else a
-// fixed gate in ms). Returns 0 or a code: 0x20 out of range, 0x32 busy.
-std::uint32_t StartFrequencyMeasurement(DeviceContext& ctx, unsigned n, std::uint16_t method);
+// fixed gate in ms): takes counter n and its partner block for the
+// measurement unless they run it already, then runs a pass when none is under
+// way. `clearResult`: an explicit start forgets the previous result (a read's
+// restart does not). Returns 0 or a code: 0x20 out of range, 0x32 busy.
+std::uint32_t StartFrequencyMeasurement(DeviceContext& ctx, unsigned n, std::uint16_t method, bool clearResult);
+// A pass of the measurement that `claim` already owns (also the PWM
+// measurement's estimate): runs one when neither a thread nor another pass is
+// under way.
+std::uint32_t RunMeasurementPass(DeviceContext& ctx, const Claim& claim, std::uint16_t method);
 // The read: restarts with `method` when no thread is alive, then reports the
 // published value; the code is 0x20 when that value is over range.
 struct FrequencyReading {
@@ -91,13 +111,17 @@ std::uint32_t FixedGateThread(void* argument);
 
 // One phase pass of the period method on `lowFreqTimebase` (used by the
 // automatic pass and by LowFreqThread).
-std::uint32_t PhasePass(DeviceContext& ctx, unsigned n, unsigned depth);
+std::uint32_t PhasePass(DeviceContext& ctx, const Claim& claim, unsigned depth);
 
-// Publishing a measured value: frequencyRaw and frequencyResult together.
-void PublishFrequency(DeviceContext& ctx, unsigned n, float hertz, bool overRange = false);
+// Publishing a measured value of the claim's counter: frequencyRaw and
+// frequencyResult together, unless a reset has ended the claim.
+void PublishFrequency(DeviceContext& ctx, const Claim& claim, float hertz, bool overRange = false);
+// Forgets the published value of counter n (a reset, a new start).
+void ClearFrequencyResult(DeviceContext& ctx, unsigned n);
 
-// The generator is (still) the time base of a frequency measurement: the
-// threads stop it when they end, but never a frequency output.
-bool GeneratorHeldByMeasurement(const DeviceContext& ctx, unsigned n);
+// A measurement thread is done with the gate clock of generator n: stops it
+// unless another measurement thread still runs on it (a long gate that a
+// slow pass handed the measurement over to).
+void ReleaseMeasurementGenerator(DeviceContext& ctx, const Claim& claim, const WorkerSlot* self);
 
 }  // namespace qio::driver

@@ -4,31 +4,41 @@
 // bits: total = tally x 65536 + count.
 #include "CounterEngine.h"
 #include "CounterOps.h"
-#include "CounterRegisters.h"
 #include "qio/protocol/records.h"
 
 namespace qio::driver {
 
-using namespace counter;
+namespace {
+
+constexpr std::uint16_t kEventInitialCount = 1;
+
+}  // namespace
 
 HandlerResult HandleCounterEventStart(DeviceContext& ctx, const Request& request) {
   const auto start = protocol::Load<protocol::CounterEventStartRequest>(request.in.data(), request.in.size());
   const unsigned n = start.counter;
   if (!ValidCounter(n)) return Fail(ctx, protocol::kDriverCodeBadCounter);
-  if (ctx.counterFunction[n].load() != kFunctionIdle) return FailBusy(ctx);
 
-  ctx.terminalCountTally[n].store(0);
-  // A raw configuration made just before is used once, instead of the default.
-  if (ctx.modeConfigured[n].exchange(0) == 0) {
+  Claim claim;
+  {
     DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::ModeRegister(n), kModeEventCount);
-    WriteWord(ctx, reg::LoadRegister(n), kEventInitialCount);
+    if (!BlockFreeLocked(ctx, n)) return FailBusy(ctx);
+    ctx.counterFunction[n].store(CounterFunction::kEventCount);
+    claim = CurrentClaim(ctx, n);
+    ctx.terminalCountTally[n].store(0);
+    // A raw configuration made just before is used once, instead of the default.
+    const bool configured = ctx.modeConfigured[n].exchange(0) != 0;
+    BlockReprogrammedLocked(ctx, n, true);
+    if (!configured) {
+      WriteWord(ctx, offset::ModeRegister(n), mode::kEventCount);
+      WriteWord(ctx, offset::LoadRegister(n), kEventInitialCount);
+    }
   }
-  ArmCounter(ctx, n);
-  // The terminal-count interrupt of counter n, on top of the shadow: the next
-  // write of the shadow (a reset, an event enable) removes it again.
-  WriteInterruptEnable(ctx, std::uint32_t{reg::kIntTerminalCount0} << n);
-  ctx.counterFunction[n].store(kFunctionEventCount);
+  // A reset meanwhile ends the count: the start then neither arms the counter
+  // nor enables its interrupt again.
+  if (!ArmCounter(ctx, claim)) return 1;
+  // Each terminal count of counter n raises an interrupt that is tallied.
+  WhileHeld(ctx, claim, [&] { AddCounterInterruptLocked(ctx, interrupt::TerminalCount(n)); });
   return 1;
 }
 
@@ -36,8 +46,15 @@ HandlerResult HandleCounterEventRead(DeviceContext& ctx, const Request& request)
   const auto read = protocol::Load<protocol::CounterEventReadRecord>(request.in.data(), request.in.size());
   const unsigned n = read.counter;
   if (!ValidCounter(n)) return Fail(ctx, protocol::kDriverCodeBadCounter);
-  // Whatever owns the counter, the read latches and reports what it holds.
-  const std::uint32_t count = LatchAndReadCounter(ctx, n);
+  {
+    // A PWM output reloads its high phase from the HoldRegister, which the
+    // latch would overwrite with the present count: its counter is not read.
+    // Whatever else owns the counter, the read latches and reports what it holds.
+    DeviceLock lock(ctx.lock);
+    if (ctx.counterFunction[n].load() == CounterFunction::kPwm) return FailBusy(ctx);
+    LatchCounterLocked(ctx, n);
+  }
+  const std::uint32_t count = ReadWord(ctx, offset::HoldRegister(n));
   const std::uint16_t tally = ctx.terminalCountTally[n].load();
   StoreField(request.out, offsetof(protocol::CounterEventReadRecord, tally), tally);
   StoreField(request.out, offsetof(protocol::CounterEventReadRecord, count), count);

@@ -2,117 +2,148 @@
 // n + 1: the automatic method (a 2 ms edge count that publishes, hands over to
 // a long-gate thread, or switches to measuring the two signal phases) and the
 // fixed-gate method. Results are single-precision hertz.
+//
+// Every register sequence of a pass runs under the device lock while the
+// measurement's claim holds, so a pass that a reset has ended (the pass runs
+// on a request thread, which the reset does not wait for) never writes the
+// board, starts a thread or publishes a value again.
 #include <cmath>
 
 #include "CounterEngine.h"
 #include "CounterOps.h"
-#include "CounterRegisters.h"
 #include "TimeBases.h"
 #include "qio/protocol/records.h"
 
 namespace qio::driver {
 
-using namespace counter;
-
 namespace {
 
+using counter::FindFixedGateRow;
+using counter::FindMediumRangeRow;
+using counter::FixedGateCount;
+using counter::FixedGateRow;
+using counter::GeneratorSetting;
+using counter::MediumRangeRow;
 using protocol::kDriverCodeBusy;
 using protocol::kDriverCodeOutOfRange;
 
-constexpr std::uint16_t kShortGateMs = 2;
-constexpr std::uint16_t kShortGateCount = 40000;  // 2 ms of the base clock
 constexpr std::uint32_t kGateSettleMs = 10;
 constexpr std::uint16_t kPeriodMethodBelow = 10;   // edges in 2 ms: under 5 kHz
 constexpr std::uint16_t kDirectFrom = 10000;       // edges in 2 ms: 5 MHz and up
 constexpr std::uint16_t kCountLimit = 60000;
-constexpr float kMaxFrequencyHz = 20'000'000.0f;
+constexpr auto kMaxFrequencyHz = static_cast<float>(kBaseClockHz);  // the read's upper limit
 constexpr float kPeriodMethodLimitHz = 5000.0f;
-constexpr float kBaseTimebaseHz = 20'000'000.0f;
+constexpr auto kBaseTimebaseHz = static_cast<float>(kBaseClockHz);
 constexpr float kSlowTimebaseHz = 100'000.0f;
 constexpr unsigned kSlowTimebaseDivisor = 1;
 // A pass of the period method that moves back to the edge count can move on
 // again; real signals settle after one such step, a changing one is cut off.
 constexpr unsigned kMaxPassDepth = 4;
+// A pass that a reset ended: the start it belongs to reports success.
+constexpr std::uint32_t kCodeEnded = 0xFFFF'FFFF;
 
-std::uint32_t AutomaticPass(DeviceContext& ctx, unsigned n, unsigned depth);
+std::uint32_t AutomaticPass(DeviceContext& ctx, const Claim& claim, unsigned depth);
 
-// Mark a generator as the measurement's time base. The generator start has
-// ORed in the frequency-output bits; keeping only the measurement's own mark
-// lets the next pass take the generator again, while a real frequency output
-// (0x0A) stays protected from every measurement.
-void MarkMeasurementGenerator(DeviceContext& ctx, unsigned n) { ctx.generatorState[n].store(kGeneratorGate); }
-
-std::uint32_t SwitchToSlowTimebase(DeviceContext& ctx, unsigned n) {
-  ctx.lowFreqRestarts.fetch_add(1);
+// Launches a measurement thread for the claim; an ended thread left in the
+// slot is released after the lock.
+void Launch(DeviceContext& ctx, WorkerSlot& slot, platform::ThreadProc proc, const Claim& claim) {
+  Handle ended = platform::kNullHandle;
   {
     DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::ModeRegister(n), kModeHighPhaseDown | GeneratorSource(n));
-    WriteWord(ctx, reg::ModeRegister(n + 1), kModeLowPhaseDown | GeneratorSource(n));
+    LaunchWorkerLocked(ctx, slot, proc, claim, ended);
   }
-  if (!StartClockGenerator(ctx, n, kSlowTimebaseDivisor, GeneratorSourceBits(kSource100kHz))) {
-    return kDriverCodeBusy;
+  if (ended != platform::kNullHandle) {
+    EndedThreads release;
+    release.Add(ended);
+    ReleaseThreads(release);
   }
-  MarkMeasurementGenerator(ctx, n);
+}
+
+// Takes generator n as the measurement's time base; kCodeEnded after a reset.
+std::uint32_t TakeGateClock(DeviceContext& ctx, const Claim& claim, const GeneratorSetting& setting) {
+  std::uint32_t code = kCodeEnded;
+  WhileHeld(ctx, claim, [&] {
+    const bool taken = TakeGeneratorLocked(ctx, claim.counter, GeneratorState::kGate, setting.divisor,
+                                           generator::SourceBits(setting.sourceCode));
+    code = taken ? kCodeOk : kDriverCodeBusy;
+  });
+  return code;
+}
+
+std::uint32_t SwitchToSlowTimebase(DeviceContext& ctx, const Claim& claim) {
+  const unsigned n = claim.counter;
+  ctx.lowFreqRestarts.fetch_add(1);
+  if (!WhileHeld(ctx, claim, [&] {
+        WriteWord(ctx, offset::ModeRegister(n), mode::kHighPhaseDown | mode::GeneratorSource(n));
+        WriteWord(ctx, offset::ModeRegister(n + 1), mode::kLowPhaseDown | mode::GeneratorSource(n));
+      })) {
+    return kCodeEnded;
+  }
+  const std::uint32_t code = TakeGateClock(ctx, claim, {generator::kSource100kHz, kSlowTimebaseDivisor});
+  if (code != kCodeOk) return code;
   ctx.lowFreqTimebase.store(kSlowTimebaseHz);
   ctx.measuredCounter.store(static_cast<std::uint16_t>(n));
-  if (!WorkerRunning(ctx.lowFreqThread)) LaunchWorker(ctx, ctx.lowFreqThread, LowFreqThread);
+  Launch(ctx, ctx.lowFreqThread, LowFreqThread, claim);
   return kCodeOk;
 }
 
-std::uint32_t PeriodMethod(DeviceContext& ctx, unsigned n, unsigned depth) {
+std::uint32_t PeriodMethod(DeviceContext& ctx, const Claim& claim, unsigned depth) {
+  const unsigned n = claim.counter;
   ctx.lowFreqTimebase.store(kBaseTimebaseHz);
-  {
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::ModeRegister(n), kModeHighPhaseDown);
-    WriteWord(ctx, reg::ModeRegister(n + 1), kModeLowPhaseDown);
+  if (!WhileHeld(ctx, claim, [&] {
+        WriteWord(ctx, offset::ModeRegister(n), mode::kHighPhaseDown);
+        WriteWord(ctx, offset::ModeRegister(n + 1), mode::kLowPhaseDown);
+      })) {
+    return kCodeEnded;
   }
-  return PhasePass(ctx, n, depth);
+  return PhasePass(ctx, claim, depth);
 }
 
-std::uint32_t MediumRange(DeviceContext& ctx, unsigned n, std::uint16_t edges, std::uint16_t gateMs) {
-  if (ctx.rangeDecisions.load() > 0 && ctx.generatorState[n].load() == kGeneratorGate) {
-    ctx.generatorState[n].store(kGeneratorIdle);
-  }
-  ctx.rangeDecisions.fetch_add(1);
+std::uint32_t MediumRange(DeviceContext& ctx, const Claim& claim, std::uint16_t edges, std::uint16_t gateMs) {
+  const unsigned n = claim.counter;
   const auto estimate = static_cast<float>((std::uint32_t{edges} * 1000u) / gateMs);
-  ctx.frequencyRaw[n].store(estimate);
-
   const std::optional<MediumRangeRow> row = FindMediumRangeRow(estimate);
+  bool held = WhileHeld(ctx, claim, [&] {
+    if (ctx.rangeDecisions.load() > 0 && ctx.generatorState[n].load() == GeneratorState::kGate) {
+      ctx.generatorState[n].store(GeneratorState::kIdle);
+    }
+    ctx.rangeDecisions.fetch_add(1);
+    ctx.frequencyRaw[n].store(estimate);
+    if (!row) return;
+    // Counter n now counts the generator's output.
+    const std::uint16_t word = ReadWord(ctx, offset::ModeRegister(n));
+    WriteWord(ctx, offset::ModeRegister(n), static_cast<std::uint16_t>(word | mode::GeneratorSource(n)));
+  });
+  if (!held) return kCodeEnded;
   if (!row) return kCodeOk;
-  {
-    DeviceLock lock(ctx.lock);
-    const std::uint16_t mode = ReadWord(ctx, reg::ModeRegister(n));
-    WriteWord(ctx, reg::ModeRegister(n), static_cast<std::uint16_t>(mode | GeneratorSource(n)));
-  }
-  if (!StartClockGenerator(ctx, n, row->generator.divisor, GeneratorSourceBits(row->generator.sourceCode))) {
-    return kDriverCodeBusy;
-  }
-  MarkMeasurementGenerator(ctx, n);
+  const std::uint32_t code = TakeGateClock(ctx, claim, row->generator);
+  if (code != kCodeOk) return code;
   ctx.gateMs.store(row->gateMs);
   ctx.gateCount.store(row->gateCount);
   ctx.measuredCounter.store(static_cast<std::uint16_t>(n));
 
   if (row->gateMs == 1000) {
     if (!WorkerRunning(ctx.longGate1sThread) && ctx.longGate1sEnded.load() == 0) {
-      LaunchWorker(ctx, ctx.longGate1sThread, LongGate1sThread);
+      Launch(ctx, ctx.longGate1sThread, LongGate1sThread, claim);
     }
   } else if (row->gateMs == 2000) {
     if (!WorkerRunning(ctx.longGate2sThread) && ctx.longGate2sEnded.load() == 0) {
-      LaunchWorker(ctx, ctx.longGate2sThread, LongGate2sThread);
+      Launch(ctx, ctx.longGate2sThread, LongGate2sThread, claim);
     }
   } else {
-    PublishFrequency(ctx, n, estimate);  // the 2 ms estimate is the result
+    PublishFrequency(ctx, claim, estimate);  // the 2 ms estimate is the result
   }
   return kCodeOk;
 }
 
-std::uint32_t AutomaticPass(DeviceContext& ctx, unsigned n, unsigned depth) {
+std::uint32_t AutomaticPass(DeviceContext& ctx, const Claim& claim, unsigned depth) {
+  const unsigned n = claim.counter;
   if (ctx.stopAutoRange.load() == 1 || depth > kMaxPassDepth) return kCodeOk;
-  ctx.pairGateInUse[n / 2].store(1);
-  {
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::ModeRegister(n), kModeSquareWave);
-    WriteWord(ctx, reg::ModeRegister(n + 1), kModeGatedEdgeCount);
+  if (!WhileHeld(ctx, claim, [&] {
+        WriteWord(ctx, offset::ModeRegister(n), mode::kSquareWave);
+        WriteWord(ctx, offset::ModeRegister(n + 1), mode::kGatedEdgeCount);
+      })) {
+    return kCodeEnded;
   }
 
   // While a long gate runs it owns the pair; after it ended, start over at 2 ms.
@@ -122,51 +153,53 @@ std::uint32_t AutomaticPass(DeviceContext& ctx, unsigned n, unsigned depth) {
   if (ctx.longGate2sEnded.exchange(0) != 0) ctx.gateMs.store(kShortGateMs);
   const std::uint16_t gateMs = ctx.gateMs.load();
 
-  {
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::LoadRegister(n), kShortGateCount);
-    WriteWord(ctx, reg::LoadRegister(n + 1), 1);
-    WriteWord(ctx, reg::CommandRegister(n), kCmdLoadAndArm);
-    WriteWord(ctx, reg::CommandRegister(n + 1), kCmdLoadAndArm);
-    WriteByte(ctx, reg::kCommandStrobe, PairMask(n));
+  if (!WhileHeld(ctx, claim, [&] {
+        WriteWord(ctx, offset::LoadRegister(n), kShortGateTicks);
+        WriteWord(ctx, offset::LoadRegister(n + 1), 1);
+        WriteWord(ctx, offset::CommandRegister(n), command::kLoadAndArm);
+        WriteWord(ctx, offset::CommandRegister(n + 1), command::kLoadAndArm);
+        WriteByte(ctx, offset::kCommandStrobe, command::PairMask(n));
+      })) {
+    return kCodeEnded;
   }
   if (!MeasurementSleep(ctx, 2u * gateMs + kGateSettleMs)) return kCodeOk;
-  std::uint16_t edges;
-  {
-    DeviceLock lock(ctx.lock);
-    WriteByte(ctx, reg::CommandRegister(n + 1), kCmdLatch);
-    WriteByte(ctx, reg::kCommandStrobe, PairMask(n));
-    edges = ReadWord(ctx, reg::HoldRegister(n + 1));
+  std::uint16_t edges = 0;
+  if (!WhileHeld(ctx, claim, [&] {
+        WriteByte(ctx, offset::CommandRegister(n + 1), command::kLatch);
+        WriteByte(ctx, offset::kCommandStrobe, command::PairMask(n));
+        edges = ReadWord(ctx, offset::HoldRegister(n + 1));
+      })) {
+    return kCodeEnded;
   }
 
-  if (edges < kPeriodMethodBelow) return PeriodMethod(ctx, n, depth);
-  if (edges < kDirectFrom) return MediumRange(ctx, n, edges, gateMs);
+  if (edges < kPeriodMethodBelow) return PeriodMethod(ctx, claim, depth);
+  if (edges < kDirectFrom) return MediumRange(ctx, claim, edges, gateMs);
   if (edges > kCountLimit) return kDriverCodeOutOfRange;  // nothing is stored
   const float hertz = static_cast<float>(edges) * 1000.0f / static_cast<float>(gateMs);
-  PublishFrequency(ctx, n, hertz);
+  PublishFrequency(ctx, claim, hertz);
   return hertz > kMaxFrequencyHz ? kDriverCodeOutOfRange : kCodeOk;
 }
 
-std::uint32_t FixedGateStart(DeviceContext& ctx, unsigned n, std::uint16_t gateMs) {
+std::uint32_t FixedGateStart(DeviceContext& ctx, const Claim& claim, std::uint16_t gateMs) {
+  const unsigned n = claim.counter;
   const std::optional<FixedGateRow> row = FindFixedGateRow(gateMs);
   if (!row) return kDriverCodeOutOfRange;  // 0 or above 2000 ms
   ctx.measuredCounter.store(static_cast<std::uint16_t>(n));
-  std::uint16_t mode = kModeSquareWave;
+  std::uint16_t word = mode::kSquareWave;
   if (row->generator.UsesGenerator()) {
-    if (!StartClockGenerator(ctx, n, row->generator.divisor, GeneratorSourceBits(row->generator.sourceCode))) {
-      return kDriverCodeBusy;
-    }
-    MarkMeasurementGenerator(ctx, n);
-    mode = static_cast<std::uint16_t>(mode | GeneratorSource(n));
+    const std::uint32_t code = TakeGateClock(ctx, claim, row->generator);
+    if (code != kCodeOk) return code;
+    word = static_cast<std::uint16_t>(word | mode::GeneratorSource(n));
   }
-  {
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::ModeRegister(n), mode);
-    WriteWord(ctx, reg::ModeRegister(n + 1), kModeGatedEdgeCount);
-    WriteWord(ctx, reg::LoadRegister(n), FixedGateCount(*row, gateMs));
-    WriteWord(ctx, reg::LoadRegister(n + 1), 1);
+  if (!WhileHeld(ctx, claim, [&] {
+        WriteWord(ctx, offset::ModeRegister(n), word);
+        WriteWord(ctx, offset::ModeRegister(n + 1), mode::kGatedEdgeCount);
+        WriteWord(ctx, offset::LoadRegister(n), FixedGateCount(*row, gateMs));
+        WriteWord(ctx, offset::LoadRegister(n + 1), 1);
+      })) {
+    return kCodeEnded;
   }
-  LaunchWorker(ctx, ctx.fixedGateThread, FixedGateThread);
+  Launch(ctx, ctx.fixedGateThread, FixedGateThread, claim);
   return kCodeOk;
 }
 
@@ -182,12 +215,14 @@ struct PhaseCounts {
   bool operator==(const PhaseCounts&) const = default;
 };
 
-PhaseCounts LatchPhases(DeviceContext& ctx, unsigned n) {
-  DeviceLock lock(ctx.lock);
-  WriteByte(ctx, reg::CommandRegister(n), kCmdLatch);
-  WriteByte(ctx, reg::CommandRegister(n + 1), kCmdLatch);
-  WriteByte(ctx, reg::kCommandStrobe, PairMask(n));
-  return {ReadWord(ctx, reg::HoldRegister(n)), ReadWord(ctx, reg::HoldRegister(n + 1))};
+bool LatchPhases(DeviceContext& ctx, const Claim& claim, PhaseCounts& counts) {
+  const unsigned n = claim.counter;
+  return WhileHeld(ctx, claim, [&] {
+    WriteByte(ctx, offset::CommandRegister(n), command::kLatch);
+    WriteByte(ctx, offset::CommandRegister(n + 1), command::kLatch);
+    WriteByte(ctx, offset::kCommandStrobe, command::PairMask(n));
+    counts = {ReadWord(ctx, offset::HoldRegister(n)), ReadWord(ctx, offset::HoldRegister(n + 1))};
+  });
 }
 
 constexpr std::uint32_t kBasePassMs = 15;
@@ -198,93 +233,149 @@ constexpr std::uint32_t kSlowPassMs = 1300;
 // 16 bits at 100 kHz lasts at most 655 ms, so 700 ms more always completes it.
 constexpr std::uint32_t kStillCountingProbeMs = 10;
 constexpr std::uint32_t kCompletionMs = 700;
-constexpr std::uint16_t kNotStarted = 0xFFFF;
+constexpr std::uint16_t kNotStarted = kFullCount;
 
 }  // namespace
 
-std::uint32_t PhasePass(DeviceContext& ctx, unsigned n, unsigned depth) {
+std::uint32_t PhasePass(DeviceContext& ctx, const Claim& claim, unsigned depth) {
+  const unsigned n = claim.counter;
   if (StopRequested(ctx)) return kCodeOk;
   const float timebase = ctx.lowFreqTimebase.load();
   const bool slow = timebase != kBaseTimebaseHz;
-  {
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::LoadRegister(n), 0xFFFF);
-    WriteWord(ctx, reg::LoadRegister(n + 1), 0xFFFF);
-    WriteWord(ctx, reg::CommandRegister(n), kCmdLoadAndArm);
-    WriteWord(ctx, reg::CommandRegister(n + 1), kCmdLoadAndArm);
-    WriteByte(ctx, reg::kCommandStrobe, PairMask(n));
+  if (!WhileHeld(ctx, claim, [&] {
+        WriteWord(ctx, offset::LoadRegister(n), kFullCount);
+        WriteWord(ctx, offset::LoadRegister(n + 1), kFullCount);
+        WriteWord(ctx, offset::CommandRegister(n), command::kLoadAndArm);
+        WriteWord(ctx, offset::CommandRegister(n + 1), command::kLoadAndArm);
+        WriteByte(ctx, offset::kCommandStrobe, command::PairMask(n));
+      })) {
+    return kCodeEnded;
   }
   if (!MeasurementSleep(ctx, slow ? kSlowPassMs : kBasePassMs)) return kCodeOk;
-  PhaseCounts counts = LatchPhases(ctx, n);
+  PhaseCounts counts{};
+  if (!LatchPhases(ctx, claim, counts)) return kCodeEnded;
   if (slow) {
     if (!MeasurementSleep(ctx, kStillCountingProbeMs)) return kCodeOk;
-    PhaseCounts again = LatchPhases(ctx, n);
+    PhaseCounts again{};
+    if (!LatchPhases(ctx, claim, again)) return kCodeEnded;
     const bool oneStarted = (again.high == kNotStarted) != (again.low == kNotStarted);
     if (!(again == counts) || oneStarted) {
       if (!MeasurementSleep(ctx, kCompletionMs)) return kCodeOk;
-      again = LatchPhases(ctx, n);
+      if (!LatchPhases(ctx, claim, again)) return kCodeEnded;
     }
     counts = again;
   }
 
-  const auto a = static_cast<std::uint16_t>(0xFFFF - counts.high);
-  const auto b = static_cast<std::uint16_t>(0xFFFF - counts.low);
-  if (a == 0 || a == 0xFFFF || b == 0 || b == 0xFFFF) {
+  const auto a = static_cast<std::uint16_t>(kFullCount - counts.high);
+  const auto b = static_cast<std::uint16_t>(kFullCount - counts.low);
+  if (a == 0 || a == kFullCount || b == 0 || b == kFullCount) {
     // No complete phase: on the slow time base that is no signal at all.
     if (slow && ctx.lowFreqRestarts.load() == 1) {
-      PublishFrequency(ctx, n, 0.0f);
+      PublishFrequency(ctx, claim, 0.0f);
       ctx.lowFreqRestarts.store(0);
       return kCodeOk;
     }
-    return SwitchToSlowTimebase(ctx, n);
+    return SwitchToSlowTimebase(ctx, claim);
   }
   const float hertz = timebase / static_cast<float>(std::uint32_t{a} + b);
-  PublishFrequency(ctx, n, hertz);
+  PublishFrequency(ctx, claim, hertz);
   if (hertz >= kPeriodMethodLimitHz) {
     ctx.gateMs.store(kShortGateMs);
-    return AutomaticPass(ctx, n, depth + 1);
+    return AutomaticPass(ctx, claim, depth + 1);
   }
   return kCodeOk;
+}
+
+// ---- publishing ----
+
+void PublishFrequency(DeviceContext& ctx, const Claim& claim, float hertz, bool overRange) {
+  const unsigned n = claim.counter;
+  WhileHeld(ctx, claim, [&] {
+    ctx.frequencyRaw[n].store(hertz);
+    ctx.frequencyOverRange[n].store(overRange ? 1 : 0);
+    ctx.frequencyResult[n].store(hertz);
+  });
+}
+
+void ClearFrequencyResult(DeviceContext& ctx, unsigned n) {
+  ctx.frequencyRaw[n].store(0.0f);
+  ctx.frequencyOverRange[n].store(0);
+  ctx.frequencyResult[n].store(0.0f);
 }
 
 // ---- start and read ----
 
-void PublishFrequency(DeviceContext& ctx, unsigned n, float hertz, bool overRange) {
-  ctx.frequencyRaw[n].store(hertz);
-  ctx.frequencyOverRange[n].store(overRange ? 1 : 0);
-  ctx.frequencyResult[n].store(hertz);
-}
-
-bool GeneratorHeldByMeasurement(const DeviceContext& ctx, unsigned n) {
-  const std::uint16_t state = ctx.generatorState[n].load();
-  return (state & kGeneratorGate) != 0 && state != kGeneratorFreqOut;
-}
-
-std::uint32_t StartFrequencyMeasurement(DeviceContext& ctx, unsigned n, std::uint16_t method) {
-  const std::int16_t function = ctx.counterFunction[n].load();
-  if (function != kFunctionIdle && function != kFunctionFrequency) {
-    FailBusy(ctx);
-    return kDriverCodeBusy;
+std::uint32_t RunMeasurementPass(DeviceContext& ctx, const Claim& claim, std::uint16_t method) {
+  const unsigned n = claim.counter;
+  EndedThreads ended;
+  bool inProgress = false;
+  {
+    DeviceLock lock(ctx.lock);
+    if (!ClaimHoldsLocked(ctx, claim)) return kCodeOk;
+    CollectFinishedWorkersLocked(ctx, ended);
+    // A thread, or a pass on another request thread, is measuring already.
+    inProgress = AnyWorkerSlotOccupied(ctx) || ctx.passEpoch[n].load() == claim.epoch + 1;
+    if (!inProgress) {
+      ctx.passEpoch[n].store(claim.epoch + 1);
+      ctx.lowFreqRestarts.store(0);
+      ctx.gateCount.store(kShortGateTicks);
+      ctx.gateMs.store(kShortGateMs);
+      ctx.stopAutoRange.store(0);
+      ctx.stopLongGate.store(0);
+      ctx.measureMethod.store(method);
+    }
   }
-  CollectFinishedWorkers(ctx);
-  if (AnyWorkerSlotOccupied(ctx)) return kCodeOk;  // a measurement is in progress
+  ReleaseThreads(ended);
+  if (inProgress) return kCodeOk;
 
-  ctx.lowFreqRestarts.store(0);
-  ctx.gateCount.store(kShortGateCount);
-  ctx.gateMs.store(kShortGateMs);
-  ctx.stopAutoRange.store(0);
-  ctx.stopLongGate.store(0);
-  ctx.measureMethod.store(method);
-  const std::uint32_t code = method == 0 ? AutomaticPass(ctx, n, 0) : FixedGateStart(ctx, n, method);
-  if (code != kCodeOk) return code;
-  ctx.counterFunction[n].store(kFunctionFrequency);
-  // A frequency output keeps its generator; otherwise the measurement owns it.
-  if (ctx.generatorState[n].load() != kGeneratorFreqOut) ctx.generatorState[n].store(kGeneratorGate);
+  std::uint32_t code = method == 0 ? AutomaticPass(ctx, claim, 0) : FixedGateStart(ctx, claim, method);
+  std::uint32_t mine = claim.epoch + 1;
+  ctx.passEpoch[n].compare_exchange_strong(mine, 0);
+  return code;
+}
+
+std::uint32_t StartFrequencyMeasurement(DeviceContext& ctx, unsigned n, std::uint16_t method, bool clearResult) {
+  Claim claim;
+  bool fresh = false;
+  {
+    DeviceLock lock(ctx.lock);
+    const CounterFunction function = ctx.counterFunction[n].load();
+    if (function != CounterFunction::kFrequency) {
+      // The measurement takes counter n and its partner block n + 1.
+      const bool partnerFree = n + 1 >= kCounters || BlockFreeLocked(ctx, n + 1);
+      if (!BlockFreeLocked(ctx, n) || !partnerFree) return kDriverCodeBusy;
+      ctx.counterFunction[n].store(CounterFunction::kFrequency);
+      ctx.pairGateInUse[n].store(1);
+      BlockReprogrammedLocked(ctx, n);
+      if (n + 1 < kCounters) BlockReprogrammedLocked(ctx, n + 1);
+      fresh = true;
+    }
+    claim = CurrentClaim(ctx, n);
+    // A new start never reports the previous measurement's value; a start
+    // while the measurement is under way leaves it alone.
+    const bool underWay = AnyWorkerSlotOccupied(ctx) || ctx.passEpoch[n].load() == claim.epoch + 1;
+    if (clearResult && (fresh || !underWay)) ClearFrequencyResult(ctx, n);
+  }
+
+  std::uint32_t code = RunMeasurementPass(ctx, claim, method);
+  DeviceLock lock(ctx.lock);
+  // Cut short by a reset: the reset came after the start and has the last word.
+  if (code == kCodeEnded || !ClaimHoldsLocked(ctx, claim)) return kCodeOk;
+  if (code != kCodeOk) {
+    // A start that took the counters gives them back.
+    if (fresh) {
+      ctx.counterFunction[n].store(CounterFunction::kIdle);
+      ctx.pairGateInUse[n].store(0);
+    }
+    return code;
+  }
+  // An idle generator is the measurement's to take from now on.
+  if (ctx.generatorState[n].load() == GeneratorState::kIdle) ctx.generatorState[n].store(GeneratorState::kGate);
   return kCodeOk;
 }
 
 FrequencyReading ReadFrequency(DeviceContext& ctx, unsigned n, std::uint16_t method) {
-  std::uint32_t code = StartFrequencyMeasurement(ctx, n, method);
+  std::uint32_t code = StartFrequencyMeasurement(ctx, n, method, false);
   const float hertz = ctx.frequencyResult[n].load();
   if (code == kCodeOk && (hertz > kMaxFrequencyHz || ctx.frequencyOverRange[n].load() != 0)) {
     code = kDriverCodeOutOfRange;
@@ -295,7 +386,7 @@ FrequencyReading ReadFrequency(DeviceContext& ctx, unsigned n, std::uint16_t met
 HandlerResult HandleCounterFreqStart(DeviceContext& ctx, const Request& request) {
   const auto start = protocol::Load<protocol::CounterFreqStartRequest>(request.in.data(), request.in.size());
   if (!ValidCounter(start.counter)) return Fail(ctx, protocol::kDriverCodeBadCounter);
-  const std::uint32_t code = StartFrequencyMeasurement(ctx, start.counter, start.method);
+  const std::uint32_t code = StartFrequencyMeasurement(ctx, start.counter, start.method, true);
   return code == kCodeOk ? 1 : Fail(ctx, code);
 }
 

@@ -6,6 +6,11 @@
 // every pass checks the flag before it touches the registers again, so a
 // thread leaves within one register sequence of the request and never while
 // it holds the device lock.
+//
+// Slots are filled and emptied under the device lock, and a launch is refused
+// once a stop has begun or the measurement's claim has ended, so no thread is
+// ever started into a slot that a stop has already passed. Threads are waited
+// for only after the lock is left.
 #include <array>
 
 #include "CounterOps.h"
@@ -44,29 +49,36 @@ bool WorkerRunning(const WorkerSlot& slot) {
   return platform::GetExitCodeThread(thread, &exitCode) && exitCode == platform::kStillActive;
 }
 
-bool LaunchWorker(DeviceContext& ctx, WorkerSlot& slot, platform::ThreadProc proc) {
-  if (StopRequested(ctx) || WorkerRunning(slot)) return false;
-  const platform::Handle ended = slot.thread.exchange(platform::kNullHandle);
-  if (ended != platform::kNullHandle) ReleaseThread(ended);
+Claim SlotClaim(const WorkerSlot& slot) { return {slot.counter.load(), slot.epoch.load()}; }
+
+bool LaunchWorkerLocked(DeviceContext& ctx, WorkerSlot& slot, platform::ThreadProc proc, const Claim& claim,
+                        Handle& ended) {
+  ended = platform::kNullHandle;
+  if (!ClaimHoldsLocked(ctx, claim) || StopRequested(ctx) || WorkerRunning(slot)) return false;
+  ended = slot.thread.exchange(platform::kNullHandle);
   slot.done.store(0);
+  slot.counter.store(static_cast<std::uint16_t>(claim.counter));
+  slot.epoch.store(claim.epoch);
   const platform::Handle thread = platform::CreateThread(proc, &ctx);
   if (thread == platform::kNullHandle) return false;
   slot.thread.store(thread);
   return true;
 }
 
-void CollectFinishedWorkers(DeviceContext& ctx) {
+void CollectFinishedWorkersLocked(DeviceContext& ctx, EndedThreads& ended) {
   for (WorkerSlot* slot : {&ctx.longGate2sThread, &ctx.longGate1sThread, &ctx.lowFreqThread}) {
     if (slot->done.load() == 0 || !SlotOccupied(*slot)) continue;
-    const platform::Handle thread = slot->thread.exchange(platform::kNullHandle);
-    slot->done.store(0);
     // The flag is the thread's last action: it ends at once.
-    if (thread != platform::kNullHandle) ReleaseThread(thread);
+    ended.Add(slot->thread.exchange(platform::kNullHandle));
+    slot->done.store(0);
   }
   if (SlotOccupied(ctx.fixedGateThread) && !WorkerRunning(ctx.fixedGateThread)) {
-    const platform::Handle thread = ctx.fixedGateThread.thread.exchange(platform::kNullHandle);
-    if (thread != platform::kNullHandle) ReleaseThread(thread);
+    ended.Add(ctx.fixedGateThread.thread.exchange(platform::kNullHandle));
   }
+}
+
+void ReleaseThreads(const EndedThreads& ended) {
+  for (unsigned i = 0; i < ended.count; ++i) ReleaseThread(ended.handles[i]);
 }
 
 bool AnyWorkerSlotOccupied(const DeviceContext& ctx) {
@@ -75,25 +87,30 @@ bool AnyWorkerSlotOccupied(const DeviceContext& ctx) {
 }
 
 void StopMeasurementWorkers(DeviceContext& ctx) {
-  // Nested or concurrent stops are counted; the last one re-arms the event.
-  ctx.stopWorkers.fetch_add(1);
-  if (ctx.stopEvent != platform::kNullHandle) platform::SetEvent(ctx.stopEvent);
-  // A leaving thread may still have started another one (a pass that moved
-  // to a longer gate): repeat until every slot stays empty.
-  for (bool released = true; released;) {
-    released = false;
-    for (WorkerSlot* slot : SlotsInStopOrder(ctx)) {
-      const platform::Handle thread = slot->thread.exchange(platform::kNullHandle);
-      slot->done.store(0);
-      if (thread == platform::kNullHandle) continue;
-      ReleaseThread(thread);
-      released = true;
-    }
+  {
+    // Nested or concurrent stops are counted; the last one re-arms the event.
+    DeviceLock lock(ctx.lock);
+    ctx.stopWorkers.fetch_add(1);
+    if (ctx.stopEvent != platform::kNullHandle) platform::SetEvent(ctx.stopEvent);
   }
+  // A leaving thread may still have started another one (a pass that moved
+  // to a longer gate) before it saw the stop: repeat until every slot stays
+  // empty.
+  for (bool released = true; released;) {
+    EndedThreads taken;
+    {
+      DeviceLock lock(ctx.lock);
+      for (WorkerSlot* slot : SlotsInStopOrder(ctx)) {
+        taken.Add(slot->thread.exchange(platform::kNullHandle));
+        slot->done.store(0);
+      }
+    }
+    ReleaseThreads(taken);
+    released = taken.count != 0;
+  }
+  DeviceLock lock(ctx.lock);
   if (ctx.stopWorkers.fetch_sub(1) == 1 && ctx.stopEvent != platform::kNullHandle) {
     platform::ResetEvent(ctx.stopEvent);
-    // A stop that began meanwhile must still find the event set.
-    if (StopRequested(ctx)) platform::SetEvent(ctx.stopEvent);
   }
 }
 

@@ -4,55 +4,49 @@
 // by the interrupt service thread at counter 0's terminal count.
 #include "CounterEngine.h"
 #include "CounterOps.h"
-#include "CounterRegisters.h"
 #include "PwmTiming.h"
 #include "qio/protocol/records.h"
 
 namespace qio::driver {
 
-using namespace counter;
+namespace pwm = counter::pwm;
 
 namespace {
 
 using protocol::kDriverCodeBadCounter;
 using protocol::kDriverCodeBusy;
 using protocol::kDriverCodeOutOfRange;
+// An enable without a loaded setting: the code the library gives the same case.
+constexpr std::uint32_t kDriverCodeNoSetting = protocol::kDriverCodeBadBuffer;
 
-bool RunsCascadedPwm(const DeviceContext& ctx, unsigned n) {
-  return ctx.counterFunction[n].load() == kFunctionPwm && ctx.pwmStandalone[n].load() == 0;
-}
+// The prescaler of a run of N periods, planned and checked, not yet loaded.
+struct PrescalerLoad {
+  bool used = false;
+  unsigned counter = 0;
+  pwm::PrescalerPlan plan{};
+};
 
-// Takes ClockGenerator n for a PWM time base; the 0x14 mark lets a setting
-// reprogram a generator that an earlier setting of the same PWM holds.
-bool TakePwmGenerator(DeviceContext& ctx, unsigned n, const pwm::Candidate& timeBase) {
-  ctx.generatorState[n].fetch_or(kGeneratorPwmSetting);
-  if (!StartClockGenerator(ctx, n, timeBase.divisor, GeneratorSourceBits(timeBase.SourceCode()))) return false;
-  ctx.generatorState[n].store(kGeneratorPwm);
-  return true;
-}
-
-// Loads the prescaler for N periods of the actual period and low time.
-// Returns 0 or a code.
-std::uint32_t LoadPrescaler(DeviceContext& ctx, unsigned n, std::uint32_t pulses, const pwm::OutputPlan& output) {
+// Checks and plans the prescaler for N periods of the actual period and low
+// time (counter p = n - 1). Returns 0 or a code; nothing is written.
+std::uint32_t PlanPrescalerLocked(const DeviceContext& ctx, unsigned n, std::uint32_t pulses,
+                                  const pwm::OutputPlan& output, PrescalerLoad& load) {
   if (pulses == 0) return kCodeOk;
   const int p = static_cast<int>(n) - 1;
   if (p % 2 != 0) return kDriverCodeBadCounter;  // also counter 0: no counter below it
   const auto prescaler = static_cast<unsigned>(p);
-  if (ctx.counterFunction[prescaler].load() != kFunctionIdle || ctx.counterFunction[n].load() != kFunctionIdle) {
+  if (!BlockFreeLocked(ctx, prescaler) || ctx.counterFunction[n].load() != CounterFunction::kIdle) {
     return kDriverCodeBusy;
   }
   const std::optional<pwm::PrescalerPlan> plan =
       pwm::PlanPrescaler(prescaler, pulses, output.periodMs, output.lowMs);
   if (!plan) return kDriverCodeOutOfRange;
-
-  {
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::LoadRegister(prescaler), 1);
-    WriteWord(ctx, reg::HoldRegister(prescaler), static_cast<std::uint16_t>(plan->count - 1));
-  }
-  if (!plan->baseClock && !TakePwmGenerator(ctx, prescaler, plan->timeBase)) return kDriverCodeBusy;
-  ctx.pwmModeWord[prescaler].store(plan->mode);
+  if (!plan->baseClock && !GeneratorTakeableLocked(ctx, prescaler, GeneratorState::kPwm)) return kDriverCodeBusy;
+  load = {true, prescaler, *plan};
   return kCodeOk;
+}
+
+void TakePwmGeneratorLocked(DeviceContext& ctx, unsigned n, const pwm::Candidate& timeBase) {
+  TakeGeneratorLocked(ctx, n, GeneratorState::kPwm, timeBase.divisor, generator::SourceBits(timeBase.SourceCode()));
 }
 
 }  // namespace
@@ -61,29 +55,45 @@ HandlerResult HandlePwmSetting(DeviceContext& ctx, const Request& request) {
   const auto setting = protocol::Load<protocol::PwmSettingRequest>(request.in.data(), request.in.size());
   const unsigned n = setting.counter;
   if (!ValidCounter(n)) return Fail(ctx, kDriverCodeBadCounter);
-  const std::int16_t function = ctx.counterFunction[n].load();
-  if (function != kFunctionIdle && function != kFunctionPwm) return FailBusy(ctx);
+  const bool counted = setting.pulseCount != 0;
+
+  // Everything is checked before anything is written: a setting that fails
+  // leaves the last good one (or none) loaded.
+  DeviceLock lock(ctx.lock);
+  const CounterFunction function = ctx.counterFunction[n].load();
+  const bool free = BlockFreeLocked(ctx, n);
+  // A setting may be repeated while its continuous PWM runs; a counted run
+  // keeps its setting until it ends.
+  const bool runningContinuous = function == CounterFunction::kPwm && !RunsCascadedPwm(ctx, n);
+  if (!free && !runningContinuous) return FailBusy(ctx);
   // An even counter is the prescaler of a cascade on counter n + 1.
   if (n % 2 == 0 && n + 1 < kCounters && RunsCascadedPwm(ctx, n + 1)) return FailBusy(ctx);
 
-  const bool counted = setting.pulseCount != 0;
-  ctx.pwmStandalone[n].store(counted ? 0 : 1);
-  const auto baseMode =
-      static_cast<std::uint16_t>(n * kModeBlockStep + (counted ? kModePwmGeneratorCascaded : kModePwmGenerator));
-
+  const auto baseMode = static_cast<std::uint16_t>((counted ? mode::kPwmCascaded : mode::kPwm) |
+                                                   mode::GeneratorSource(n));
   const std::optional<pwm::OutputPlan> plan = pwm::PlanOutput(setting.periodMs, setting.highMs, counted, baseMode);
   if (!plan) return Fail(ctx, kDriverCodeOutOfRange);  // no time base reproduces the times
-  const std::uint32_t code = LoadPrescaler(ctx, n, setting.pulseCount, *plan);
+  PrescalerLoad prescaler;
+  const std::uint32_t code = PlanPrescalerLocked(ctx, n, setting.pulseCount, *plan, prescaler);
   if (code != kCodeOk) return Fail(ctx, code);
-  if (!plan->baseClock && !TakePwmGenerator(ctx, n, plan->timeBase)) return 0;
+  if (!plan->baseClock && !GeneratorTakeableLocked(ctx, n, GeneratorState::kPwm)) return FailBusy(ctx);
 
-  {
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::LoadRegister(n), plan->lowCount);
-    WriteWord(ctx, reg::HoldRegister(n), plan->highCount);
-    WriteWord(ctx, reg::ModeRegister(n), plan->mode);
+  if (prescaler.used) {
+    const unsigned p = prescaler.counter;
+    BlockReprogrammedLocked(ctx, p);
+    WriteWord(ctx, offset::LoadRegister(p), 1);
+    WriteWord(ctx, offset::HoldRegister(p), static_cast<std::uint16_t>(prescaler.plan.count - 1));
+    if (!prescaler.plan.baseClock) TakePwmGeneratorLocked(ctx, p, prescaler.plan.timeBase);
+    ctx.pwmModeWord[p].store(prescaler.plan.mode);
   }
+  BlockReprogrammedLocked(ctx, n);
+  if (!plan->baseClock) TakePwmGeneratorLocked(ctx, n, plan->timeBase);
+  WriteWord(ctx, offset::LoadRegister(n), plan->lowCount);
+  WriteWord(ctx, offset::HoldRegister(n), plan->highCount);
+  WriteWord(ctx, offset::ModeRegister(n), plan->mode);
   ctx.pwmModeWord[n].store(plan->mode);
+  ctx.pwmStandalone[n].store(counted ? 0 : 1);
+  ctx.pwmConfigured[n].store(1);
   // The counter runs only after the enable.
   return 1;
 }
@@ -92,41 +102,38 @@ HandlerResult HandlePwmEnable(DeviceContext& ctx, const Request& request) {
   const auto enable = protocol::Load<protocol::CounterResetRequest>(request.in.data(), request.in.size());
   const unsigned n = enable.counter;
   if (!ValidCounter(n)) return Fail(ctx, kDriverCodeBadCounter);
-  if (ctx.counterFunction[n].load() != kFunctionIdle) return FailBusy(ctx);
-  const bool cascaded = ctx.pwmStandalone[n].load() == 0;
-  // The prescaler of a cascade is counter n - 1; counter 0 has none.
-  if (cascaded && n == 0) return Fail(ctx, kDriverCodeBadCounter);
-  const unsigned p = n - 1;
 
-  if (cascaded) {
-    const std::uint16_t mode = ctx.pwmModeWord[p].load();
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::ModeRegister(p), static_cast<std::uint16_t>(mode & kPrescalerLoadMask));
-    WriteByte(ctx, reg::CommandRegister(p), kCmdLoad);
-    WriteByte(ctx, reg::kCommandStrobe, StrobeMask(p));
-    WriteWord(ctx, reg::ModeRegister(p), mode);
-  }
-  {
-    const std::uint16_t mode = ctx.pwmModeWord[n].load();
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::ModeRegister(n), static_cast<std::uint16_t>(mode & kPwmArmMask));
-    WriteByte(ctx, reg::CommandRegister(n), kCmdLoadAndArm);
-    WriteByte(ctx, reg::kCommandStrobe, StrobeMask(n));
-    WriteWord(ctx, reg::ModeRegister(n), mode);
-  }
+  DeviceLock lock(ctx.lock);
+  if (!BlockFreeLocked(ctx, n)) return FailBusy(ctx);
+  // Only a loaded setting can run: none was made, it failed, or another
+  // function has since reprogrammed its blocks or a reset stopped its clock.
+  if (ctx.pwmConfigured[n].load() == 0) return Fail(ctx, kDriverCodeNoSetting);
+  const bool cascaded = ctx.pwmStandalone[n].load() == 0;
+  const unsigned p = n - 1;  // a cascade is never loaded on counter 0
+  if (cascaded && !BlockFreeLocked(ctx, p)) return FailBusy(ctx);
+
+  ctx.counterFunction[n].store(CounterFunction::kPwm);
   if (cascaded) {
     // Both counters are marked before the prescaler runs: a short window may
-    // end (terminal count of counter 0) before this handler returns.
-    ctx.counterFunction[n].store(kFunctionPwm);
-    ctx.counterFunction[p].store(kFunctionPwm);
-    DeviceLock lock(ctx.lock);
-    WriteByte(ctx, reg::CommandRegister(p), kCmdLoadAndArm);
-    WriteByte(ctx, reg::kCommandStrobe, StrobeMask(p));
-    WriteWord(ctx, reg::kInterruptControl,
-              static_cast<std::uint16_t>(ctx.intControl.load() | reg::kIntTerminalCount0));
-    return 1;
+    // end (terminal count of counter 0) right after it is armed.
+    ctx.counterFunction[p].store(CounterFunction::kPwm);
+    const std::uint16_t word = ctx.pwmModeWord[p].load();
+    WriteWord(ctx, offset::ModeRegister(p), static_cast<std::uint16_t>(word & mode::kPrescalerLoadMask));
+    WriteByte(ctx, offset::CommandRegister(p), command::kLoad);
+    WriteByte(ctx, offset::kCommandStrobe, command::StrobeMask(p));
+    WriteWord(ctx, offset::ModeRegister(p), word);
   }
-  ctx.counterFunction[n].store(kFunctionPwm);
+  const std::uint16_t word = ctx.pwmModeWord[n].load();
+  WriteWord(ctx, offset::ModeRegister(n), static_cast<std::uint16_t>(word & mode::kPwmArmMask));
+  WriteByte(ctx, offset::CommandRegister(n), command::kLoadAndArm);
+  WriteByte(ctx, offset::kCommandStrobe, command::StrobeMask(n));
+  WriteWord(ctx, offset::ModeRegister(n), word);
+  if (cascaded) {
+    WriteByte(ctx, offset::CommandRegister(p), command::kLoadAndArm);
+    WriteByte(ctx, offset::kCommandStrobe, command::StrobeMask(p));
+    // The prescaler's terminal count ends the run.
+    AddCounterInterruptLocked(ctx, interrupt::TerminalCount(p));
+  }
   return 1;
 }
 

@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "CounterRegisters.h"
+#include "qio/protocol/board_registers.h"
 
 namespace qio::driver::counter::pwm {
 
@@ -25,14 +25,15 @@ constexpr unsigned kDivisorsPerDecade = 16;
 constexpr double kOutputSpan = 65'536'000.0;
 // The prescaler window is count - 1 ticks, so one tick less fits.
 constexpr double kPrescalerSpan = 65'535'000.0;
-constexpr double kBaseClockHz = counter::kBaseClockHz;
-constexpr double kBaseTicksPerMs = counter::kBaseTicksPerMs;
+namespace mode = qio::board::mode;
+constexpr double kBaseClockHz = qio::board::kBaseClockHz;
+constexpr double kBaseTicksPerMs = qio::board::kBaseTicksPerMs;
 constexpr double kNoCandidateYet = 10'000'000.0;
 constexpr double kMaxWindowMs = 60'000.0;
 constexpr double kMinWindowMs = 0.5;
 constexpr double kWindowSlackMs = 0.000001;
 constexpr std::uint32_t kMinCount = 2;
-constexpr std::uint32_t kMaxCount = 0xFFFF;
+constexpr std::uint32_t kMaxCount = qio::board::kFullCount;
 
 // Truncation toward zero, raised to 2 when it is 2 or less. The callers keep
 // x within [0, 65536].
@@ -75,7 +76,7 @@ std::optional<OutputPlan> PlanOutput(float periodMs, float highMs, bool counted,
   if (q >= kBaseClockHz) {
     plan.baseClock = true;
     plan.frequencyHz = kBaseClockHz;
-    plan.mode = counted ? kModePwmBaseClockCascaded : kModePwmBaseClock;
+    plan.mode = counted ? mode::kPwmCascaded : mode::kPwm;
     plan.lowCount = ToRegister(CountOf(low * kBaseTicksPerMs));
     plan.highCount = ToRegister(CountOf(high * kBaseTicksPerMs));
   } else {
@@ -120,7 +121,7 @@ std::optional<PrescalerPlan> PlanPrescaler(unsigned p, std::uint32_t pulses, dou
   if (q >= kBaseClockHz) {
     plan.baseClock = true;
     plan.frequencyHz = kBaseClockHz;
-    plan.mode = kModePrescalerBaseClock;
+    plan.mode = mode::kPrescaler;
     const double x = window * kBaseTicksPerMs;
     std::uint32_t count = CountOf(x);
     if (x - count > 0.0) ++count;
@@ -142,7 +143,7 @@ std::optional<PrescalerPlan> PlanPrescaler(unsigned p, std::uint32_t pulses, dou
     plan.baseClock = false;
     plan.timeBase = CandidateAt(*chosen);
     plan.frequencyHz = plan.timeBase.frequencyHz;
-    plan.mode = static_cast<std::uint16_t>(p * kModeBlockStep + kModePrescalerGenerator);
+    plan.mode = static_cast<std::uint16_t>(mode::kPrescaler | mode::GeneratorSource(p));
     const double x = plan.frequencyHz * window * 0.001;
     plan.count = ToRegister(WindowCount(x));
     error = (plan.count - x) / plan.frequencyHz;

@@ -1,121 +1,90 @@
 // The register primitives every counter function is built from, the raw
 // counter configuration and the counter reset.
+#include <array>
 #include <cstdint>
 
 #include "CounterEngine.h"
 #include "CounterOps.h"
-#include "CounterRegisters.h"
 #include "qio/platform/clock.h"
 #include "qio/protocol/records.h"
 
 namespace qio::driver {
 
-using namespace counter;
-
 namespace {
 
 constexpr std::uint32_t kArmSettleMs = 50;
+// In the raw configuration the source word 0x0C00 stands for source 7.
+constexpr std::uint16_t kRawSourceAlias = 0x0C00;
+constexpr std::uint16_t kRawSourceReplacement = mode::Source(mode::kSourcePair);
+constexpr unsigned kRawSourceWord = 5;  // the mode field word at offset 14
 
-bool FunctionUsesGenerator(std::int16_t function) {
-  return function == kFunctionFrequency || function == kFunctionPulse || function == kFunctionPwm ||
-         function == kFunctionPwmMeasure;
-}
-
-bool GeneratorOwnedByFunction(std::uint16_t state) {
-  return (state & kGeneratorGate) != 0 || state == kGeneratorPwmMeasure || state == kGeneratorPulse ||
-         state == kGeneratorPwm;
-}
-
-// Disarm and clear counter n (and its partner block when it served as the
-// gate counter of a frequency measurement), then restore the generator and
-// interrupt ownership of the counter.
-void ResetCounterRegisters(DeviceContext& ctx, unsigned n) {
-  {
-    DeviceLock lock(ctx.lock);
-    WriteByte(ctx, reg::CommandRegister(n), kCmdDisarm);
-    WriteByte(ctx, reg::CommandRegister(n), kCmdReset);
-    if (ctx.pairGateInUse[n / 2].load() == 1) {
-      WriteByte(ctx, reg::CommandRegister(n + 1), kCmdDisarm);
-      WriteByte(ctx, reg::CommandRegister(n + 1), kCmdReset);
-      ctx.pairGateInUse[n / 2].store(0);
+// The counters whose functions a reset of counter n ends, beside n itself.
+struct ResetScope {
+  std::array<unsigned, 2> linked{};
+  unsigned count = 0;
+  void Add(unsigned c) {
+    for (unsigned i = 0; i < count; ++i) {
+      if (linked[i] == c) return;
     }
-    WriteByte(ctx, reg::kCommandStrobe, PairMask(n));
+    linked[count++] = c;
   }
+};
 
-  const std::int16_t function = ctx.counterFunction[n].load();
-  if (FunctionUsesGenerator(function) && GeneratorOwnedByFunction(ctx.generatorState[n].load())) {
-    StopClockGenerator(ctx, n);
+ResetScope ScopeOfResetLocked(const DeviceContext& ctx, unsigned n) {
+  ResetScope scope;
+  // A frequency measurement on counter n - 1 has lost its partner block.
+  if (n >= 1 && ctx.pairGateInUse[n - 1].load() != 0) scope.Add(n - 1);
+  // A counted PWM is one function on two counters, and so is the PWM
+  // measurement: the reset of either half ends both.
+  const CounterFunction function = ctx.counterFunction[n].load();
+  if (n >= 1 && RunsCascadedPwm(ctx, n) && ctx.counterFunction[n - 1].load() == CounterFunction::kPwm) {
+    scope.Add(n - 1);
+  } else if (n + 1 < kCounters && function == CounterFunction::kPwm && RunsCascadedPwm(ctx, n + 1)) {
+    scope.Add(n + 1);
+  } else if (function == CounterFunction::kPwmMeasure) {
+    const unsigned other = 1 - n;
+    if (ctx.counterFunction[other].load() == CounterFunction::kPwmMeasure) scope.Add(other);
   }
-  const std::uint16_t state = ctx.generatorState[n].load();
-  // A frequency output runs on the generator while the counter is idle.
-  if (state == kGeneratorFreqOut) StopClockGenerator(ctx, n);
-  // A PWM time base that was loaded but never enabled (the counter is still
-  // idle): without this the generator would stay owned until another PWM.
-  if (function == kFunctionIdle && state == kGeneratorPwm) StopClockGenerator(ctx, n);
+  return scope;
+}
 
-  // The prescaler of a cascaded PWM is counter n - 1.
-  if (function == kFunctionPwm && ctx.pwmStandalone[n].load() == 0 && n % 2 == 1) {
-    ResetCounter(ctx, static_cast<std::uint16_t>(n - 1));
+// Disarms and clears counter n (with its partner block when a measurement on
+// n borrowed it), stops its generator and marks it idle. A linked reset (the
+// counter was not the one asked for) leaves a frequency output on the
+// generator running: it belongs to no counter function.
+void ResetCounterLocked(DeviceContext& ctx, unsigned n, bool linked) {
+  WriteByte(ctx, offset::CommandRegister(n), command::kDisarm);
+  WriteByte(ctx, offset::CommandRegister(n), command::kReset);
+  if (ctx.pairGateInUse[n].exchange(0) != 0) {
+    WriteByte(ctx, offset::CommandRegister(n + 1), command::kDisarm);
+    WriteByte(ctx, offset::CommandRegister(n + 1), command::kReset);
   }
+  WriteByte(ctx, offset::kCommandStrobe, command::PairMask(n));
 
-  ctx.counterFunction[n].store(kFunctionIdle);
-  // Removes the counter interrupts that event counting or a counted PWM added.
-  WriteInterruptEnable(ctx, 0);
+  const GeneratorState state = ctx.generatorState[n].load();
+  if (state != GeneratorState::kIdle && !(linked && state == GeneratorState::kFreqOut)) StopGeneratorLocked(ctx, n);
+  ctx.counterFunction[n].store(CounterFunction::kIdle);
+  ctx.counterIntEnable.fetch_and(~std::uint32_t{interrupt::TerminalCount(n)});
+  ClearFrequencyResult(ctx, n);
 }
 
 }  // namespace
 
 // ---- shared register operations ----
 
-bool ArmCounter(DeviceContext& ctx, unsigned n) {
-  {
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::CommandRegister(n), kCmdLoadAndArm);
-    WriteWord(ctx, reg::kCommandStrobe, StrobeMask(n));
-  }
-  platform::Sleep(kArmSettleMs);
-  return true;
+bool ArmCounter(DeviceContext& ctx, const Claim& claim) {
+  const unsigned n = claim.counter;
+  const bool armed = WhileHeld(ctx, claim, [&] {
+    WriteWord(ctx, offset::CommandRegister(n), command::kLoadAndArm);
+    WriteWord(ctx, offset::kCommandStrobe, command::StrobeMask(n));
+  });
+  if (armed) platform::Sleep(kArmSettleMs);
+  return armed;
 }
 
-std::uint16_t LatchAndReadCounter(DeviceContext& ctx, unsigned n) {
-  {
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::CommandRegister(n), kCmdLatch);
-    WriteWord(ctx, reg::kCommandStrobe, StrobeMask(n));
-  }
-  return ReadWord(ctx, reg::HoldRegister(n));
-}
-
-bool StartClockGenerator(DeviceContext& ctx, unsigned n, unsigned divisor, std::uint16_t sourceBits) {
-  std::atomic<std::uint16_t>& state = ctx.generatorState[n];
-  const std::uint16_t current = state.load();
-  const auto withoutSetting = static_cast<std::uint16_t>(current & ~kGeneratorPwmSetting);
-  if (current == kGeneratorPwmSetting || current == kGeneratorPwmSettingAgain) {
-    state.store(withoutSetting);  // a PWM setting takes its own generator again
-  } else if (current != kGeneratorIdle && current != kGeneratorGate) {
-    state.store(withoutSetting);
-    FailBusy(ctx);
-    return false;
-  }
-  {
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::ClockGenerator(n), GeneratorWord(divisor, sourceBits));
-  }
-  state.fetch_or(kGeneratorFreqOut);
-  return true;
-}
-
-void StopClockGenerator(DeviceContext& ctx, unsigned n) {
-  {
-    DeviceLock lock(ctx.lock);
-    WriteWord(ctx, reg::ClockGenerator(n), kGeneratorStopped);
-  }
-  ctx.generatorState[n].store(kGeneratorIdle);
-}
-
-void WriteInterruptEnable(DeviceContext& ctx, std::uint32_t extraBits) {
-  DeviceLock lock(ctx.lock);
-  WriteWord(ctx, reg::kInterruptControl, static_cast<std::uint16_t>(ctx.intControl.load() | extraBits));
+void LatchCounterLocked(DeviceContext& ctx, unsigned n) {
+  WriteWord(ctx, offset::CommandRegister(n), command::kLatch);
+  WriteWord(ctx, offset::kCommandStrobe, command::StrobeMask(n));
 }
 
 // ---- engine set-up ----
@@ -138,22 +107,22 @@ HandlerResult HandleCounterConfig(DeviceContext& ctx, const Request& request) {
   const auto config = protocol::Load<protocol::CounterConfigRequest>(request.in.data(), request.in.size());
   const unsigned n = config.counter;
   if (!ValidCounter(n)) return Fail(ctx, protocol::kDriverCodeBadCounter);
-  if (ctx.counterFunction[n].load() != kFunctionIdle) return FailBusy(ctx);
 
-  ctx.modeConfigured[n].store(1);
   std::uint16_t fields[8];
   for (unsigned i = 0; i < 8; ++i) fields[i] = config.modeFields[i];
-  constexpr unsigned kSourceWord = 5;  // the word at offset 14
-  if (fields[kSourceWord] == kRawSourceAlias) fields[kSourceWord] = kRawSourceReplacement;
-  std::uint16_t mode = 0;
-  for (std::uint16_t field : fields) mode = static_cast<std::uint16_t>(mode | field);
+  if (fields[kRawSourceWord] == kRawSourceAlias) fields[kRawSourceWord] = kRawSourceReplacement;
+  std::uint16_t word = 0;
+  for (std::uint16_t field : fields) word = static_cast<std::uint16_t>(word | field);
 
   DeviceLock lock(ctx.lock);
-  WriteWord(ctx, reg::CommandRegister(n), kCmdReset);
-  WriteWord(ctx, reg::kCommandStrobe, PairMask(n));
-  WriteWord(ctx, reg::ModeRegister(n), mode);
-  WriteWord(ctx, reg::LoadRegister(n), config.initialCount);
-  WriteWord(ctx, reg::HoldRegister(n), config.initialCount);
+  if (!BlockFreeLocked(ctx, n)) return FailBusy(ctx);
+  BlockReprogrammedLocked(ctx, n);
+  ctx.modeConfigured[n].store(1);
+  WriteWord(ctx, offset::CommandRegister(n), command::kReset);
+  WriteWord(ctx, offset::kCommandStrobe, command::PairMask(n));
+  WriteWord(ctx, offset::ModeRegister(n), word);
+  WriteWord(ctx, offset::LoadRegister(n), config.initialCount);
+  WriteWord(ctx, offset::HoldRegister(n), config.initialCount);
   return 1;
 }
 
@@ -161,11 +130,27 @@ HandlerResult HandleCounterConfig(DeviceContext& ctx, const Request& request) {
 
 std::uint32_t ResetCounter(DeviceContext& ctx, std::uint16_t n) {
   if (!ValidCounter(n)) return 0;
-  ctx.lowFreqRestarts.store(0);
-  if (SlotOccupied(ctx.longGate1sThread)) ctx.stopAutoRange.store(1);
-  if (SlotOccupied(ctx.longGate2sThread)) ctx.stopLongGate.store(1);
+  ResetScope scope;
+  {
+    // From here on nothing that the ended functions still had under way (a
+    // start waiting for its counter to settle, a measurement pass) may write
+    // the board or mark a counter again.
+    DeviceLock lock(ctx.lock);
+    ctx.lowFreqRestarts.store(0);
+    if (SlotOccupied(ctx.longGate1sThread)) ctx.stopAutoRange.store(1);
+    if (SlotOccupied(ctx.longGate2sThread)) ctx.stopLongGate.store(1);
+    scope = ScopeOfResetLocked(ctx, n);
+    ctx.claimEpoch[n].fetch_add(1);
+    for (unsigned i = 0; i < scope.count; ++i) ctx.claimEpoch[scope.linked[i]].fetch_add(1);
+  }
+  // Every measurement thread of the board leaves (the wait is outside the lock).
   StopMeasurementWorkers(ctx);
-  ResetCounterRegisters(ctx, n);
+
+  DeviceLock lock(ctx.lock);
+  ResetCounterLocked(ctx, n, false);
+  for (unsigned i = 0; i < scope.count; ++i) ResetCounterLocked(ctx, scope.linked[i], true);
+  // Removes the terminal-count interrupts of the counters reset.
+  WriteInterruptEnableLocked(ctx);
   return 1;
 }
 

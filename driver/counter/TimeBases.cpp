@@ -4,11 +4,14 @@
 
 #include <algorithm>
 
-#include "CounterRegisters.h"
+#include "qio/protocol/board_registers.h"
 
 namespace qio::driver::counter {
 
 namespace {
+
+using namespace qio::board::generator;
+using qio::board::kBaseClockHz;
 
 // Pulse output: first row whose interval (low, high] contains r; the last row
 // also includes its lower bound. The bounds are single-precision constants
@@ -21,7 +24,7 @@ struct PulseRow {
   PulseTimeBase base;
 };
 constexpr PulseRow kPulseRows[] = {
-    {500.0f, 2000.0f, false, {{0, 1}, 20'000'000.0f}},
+    {500.0f, 2000.0f, false, {{0, 1}, static_cast<float>(kBaseClockHz)}},
     {100.0f, 500.0f, false, {{kSource10MHz, 2}, 5'000'000.0f}},
     {20.0f, 100.0f, false, {{kSource1MHz, 1}, 1'000'000.0f}},
     {5.0f, 20.0f, false, {{kSource1MHz, 5}, 200'000.0f}},
@@ -52,7 +55,7 @@ struct GateRow {
   FixedGateRow row;
 };
 constexpr GateRow kGateRows[] = {
-    {1, 3, {20'000'000, {0, 1}}},
+    {1, 3, {kBaseClockHz, {0, 1}}},
     {4, 6, {10'000'000, {kSource10MHz, 1}}},
     {7, 30, {2'000'000, {kSource10MHz, 5}}},
     {31, 60, {1'000'000, {kSource1MHz, 1}}},

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
-#include "qio/sim/Registers.h"
+#include "qio/protocol/board_registers.h"
 
 namespace qio::sim::detail {
+
+using namespace qio::board;
 
 namespace {
 
@@ -174,7 +176,7 @@ std::uint16_t BlockMachine::CountAfter(Count m) const {
   if (!active_) return state_.count;
   if (tcs_.Size() == 0) {
     // Up-counting single window: saturate.
-    return static_cast<std::uint16_t>(std::min<Int128>(static_cast<Int128>(state_.count) + m, 0xFFFF));
+    return static_cast<std::uint16_t>(std::min<Int128>(static_cast<Int128>(state_.count) + m, kFullCount));
   }
   const Count k = tcs_.CountUpTo(m);
   if (k == 0) {

@@ -114,7 +114,7 @@ std::optional<std::uint64_t> BoardCore::State::NextInterruptTime() const {
 // ---- registers ----------------------------------------------------------------
 
 std::uint16_t BoardCore::State::ReadSlot(std::uint16_t slot, std::uint64_t t) {
-  if (slot < offset::kStrobe) {
+  if (slot < offset::kCommandStrobe) {
     const unsigned b = slot / offset::kBlockStride;
     switch (slot % offset::kBlockStride) {
       case 0:
@@ -128,23 +128,23 @@ std::uint16_t BoardCore::State::ReadSlot(std::uint16_t slot, std::uint64_t t) {
     }
   }
   switch (slot) {
-    case offset::kInterrupt:
+    case offset::kInterruptControl:
       Advance(t);
       return status;
     case offset::PortData(0):
     case offset::PortData(1):
     case offset::PortData(2):
       return PortPins(static_cast<unsigned>(slot - offset::PortData(0)) / 2, Clamp(t));
-    case offset::kDirection:
+    case offset::kDirectionControl:
       return direction;
     case offset::DiFlags(0):
     case offset::DiFlags(1):
     case offset::DiFlags(2):
       Advance(t);
       return flags[static_cast<unsigned>(slot - offset::DiFlags(0)) / 2];
-    case offset::Generator(0):
-    case offset::Generator(1):
-      return generatorWord[static_cast<unsigned>(slot - offset::Generator(0)) / 2];
+    case offset::ClockGenerator(0):
+    case offset::ClockGenerator(1):
+      return generatorWord[static_cast<unsigned>(slot - offset::ClockGenerator(0)) / 2];
     default:
       return 0;  // strobe, clear and reserved offsets
   }
@@ -155,7 +155,7 @@ void BoardCore::State::WriteSlot(std::uint16_t slot, std::uint16_t value, std::u
     const std::uint16_t next = Merge(reg, value, mask);
     if (next != reg) Event(t, [&] { reg = next; });
   };
-  if (slot < offset::kStrobe) {
+  if (slot < offset::kCommandStrobe) {
     const unsigned b = slot / offset::kBlockStride;
     switch (slot % offset::kBlockStride) {
       case 0:
@@ -175,12 +175,12 @@ void BoardCore::State::WriteSlot(std::uint16_t slot, std::uint16_t value, std::u
     }
     return;
   }
-  if ((mask & kByteMask) == 0 && slot != offset::kInterrupt && slot != offset::Generator(0) &&
-      slot != offset::Generator(1)) {
+  if ((mask & kByteMask) == 0 && slot != offset::kInterruptControl && slot != offset::ClockGenerator(0) &&
+      slot != offset::ClockGenerator(1)) {
     return;  // the high byte of a byte-wide register is reserved
   }
   switch (slot) {
-    case offset::kStrobe: {
+    case offset::kCommandStrobe: {
       const unsigned bits = value & kStrobeMask;
       bool any = false;
       for (unsigned b = 0; b < kBlockCount; ++b) any = any || (((bits >> b) & 1u) != 0 && pending[b] >= 0);
@@ -195,7 +195,7 @@ void BoardCore::State::WriteSlot(std::uint16_t slot, std::uint16_t value, std::u
       });
       return;
     }
-    case offset::kInterrupt: {
+    case offset::kInterruptControl: {
       const std::uint16_t next = Merge(intEnable, value, mask) & interrupt::kAll;
       if (next != intEnable) Event(t, [&] { intEnable = next; });
       return;
@@ -214,14 +214,14 @@ void BoardCore::State::WriteSlot(std::uint16_t slot, std::uint16_t value, std::u
       if (next != latch[port]) Event(t, [&] { latch[port] = next; });
       return;
     }
-    case offset::kDirection: {
+    case offset::kDirectionControl: {
       const auto next = static_cast<std::uint8_t>(value & direction::kAll);
       if (next != direction) Event(t, [&] { direction = next; });
       return;
     }
-    case offset::Generator(0):
-    case offset::Generator(1): {
-      const unsigned g = static_cast<unsigned>(slot - offset::Generator(0)) / 2;
+    case offset::ClockGenerator(0):
+    case offset::ClockGenerator(1): {
+      const unsigned g = static_cast<unsigned>(slot - offset::ClockGenerator(0)) / 2;
       const std::uint16_t next = Merge(generatorWord[g], value, mask);
       if (next == generatorWord[g]) return;
       Event(t, [&] {

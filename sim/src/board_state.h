@@ -14,9 +14,12 @@
 #include "edge_set.h"
 #include "pin_history.h"
 #include "qio/sim/BoardCore.h"
-#include "qio/sim/Registers.h"
+#include "qio/protocol/board_registers.h"
 
 namespace qio::sim {
+
+// The register map the model decodes, shared with the driver that programs it.
+using namespace qio::board;
 
 namespace detail {
 

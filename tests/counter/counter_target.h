@@ -15,6 +15,8 @@
 
 #include "qio/platform/clock.h"
 #include "qio/platform/kernel.h"
+#include "qio/protocol/board_registers.h"
+#include "qio/protocol/events.h"
 #include "qio/protocol/ioctl.h"
 #include "qio/protocol/records.h"
 #include "qio5162/target.h"
@@ -37,15 +39,7 @@ struct Reply {
 };
 
 // Register offsets as the trace reports them.
-namespace regs {
-constexpr std::uint16_t Mode(unsigned n) { return static_cast<std::uint16_t>(8 * n); }
-constexpr std::uint16_t Load(unsigned n) { return static_cast<std::uint16_t>(8 * n + 2); }
-constexpr std::uint16_t Hold(unsigned n) { return static_cast<std::uint16_t>(8 * n + 4); }
-constexpr std::uint16_t Command(unsigned n) { return static_cast<std::uint16_t>(8 * n + 6); }
-constexpr std::uint16_t kStrobe = 0x20;
-constexpr std::uint16_t kInterruptControl = 0x22;
-constexpr std::uint16_t Generator(unsigned n) { return static_cast<std::uint16_t>(0x38 + 2 * n); }
-}  // namespace regs
+namespace regs = qio::board::offset;
 
 struct Write {
   std::uint16_t offset;
@@ -213,5 +207,7 @@ class CounterTarget : public ::testing::Test {
 inline constexpr std::uint32_t kBusy = proto::DriverError(proto::kDriverCodeBusy);
 inline constexpr std::uint32_t kOutOfRange = proto::DriverError(proto::kDriverCodeOutOfRange);
 inline constexpr std::uint32_t kBadCounter = proto::DriverError(proto::kDriverCodeBadCounter);
+// A PWM enable without a loaded setting.
+inline constexpr std::uint32_t kNoSetting = proto::DriverError(proto::kDriverCodeBadBuffer);
 
 }  // namespace qio::test

@@ -12,8 +12,8 @@ TEST_F(CounterConfig, SourceWordAliasProgramsSourceSeven) {
   const Reply reply = Config(0, 1234, {0x0010, 0x0008, 0, 0, 0, 0x0C00, 0, 0});
   EXPECT_EQ(reply.result, 1);
   const std::vector<Write> expected = {
-      {regs::Command(0), 2, 0x07}, {regs::kStrobe, 2, 0x03},      {regs::Mode(0), 2, 0x0718},
-      {regs::Load(0), 2, 1234},    {regs::Hold(0), 2, 1234},
+      {regs::CommandRegister(0), 2, 0x07}, {regs::kCommandStrobe, 2, 0x03},      {regs::ModeRegister(0), 2, 0x0718},
+      {regs::LoadRegister(0), 2, 1234},    {regs::HoldRegister(0), 2, 1234},
   };
   EXPECT_EQ(TraceWrites(), expected);
 }
@@ -22,8 +22,8 @@ TEST_F(CounterConfig, StrobeIncludesThePartnerBlockAlsoForCounterOne) {
   TraceOn();
   EXPECT_EQ(Config(1, 7, {0x0200, 0, 0, 0, 0, 0x0500, 0, 0x0018}).result, 1);
   const std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(Contains(writes, regs::kStrobe, 0x06));
-  EXPECT_TRUE(Contains(writes, regs::Mode(1), 0x0718));
+  EXPECT_TRUE(Contains(writes, regs::kCommandStrobe, 0x06));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(1), 0x0718));
 }
 
 TEST_F(CounterConfig, BusyCounterRefusesAndKeepsItsMode) {
@@ -41,9 +41,9 @@ TEST_F(CounterConfig, ResetOfAnIdleCounterWritesTheResetSequence) {
   TraceOn();
   EXPECT_EQ(Reset(1).result, 1);
   const std::vector<Write> expected = {
-      {regs::Command(1), 1, 0x00},
-      {regs::Command(1), 1, 0x07},
-      {regs::kStrobe, 1, 0x06},
+      {regs::CommandRegister(1), 1, 0x00},
+      {regs::CommandRegister(1), 1, 0x07},
+      {regs::kCommandStrobe, 1, 0x06},
       {regs::kInterruptControl, 2, 0x0000},  // the shadow: no event enabled
   };
   EXPECT_EQ(TraceWrites(), expected);

@@ -1,7 +1,9 @@
 // Request handlers, the interrupt service thread and the measurement threads
-// of one board at work at the same time (run under ThreadSanitizer).
+// of one board at work at the same time (run under ThreadSanitizer): starts
+// that a reset cuts short, concurrent starts of one measurement.
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "counter_target.h"
 
@@ -53,6 +55,78 @@ TEST_F(EngineConcurrency, RequestsInterruptsAndMeasurementThreadsShareTheBoard) 
   // reset ends it.
   EXPECT_EQ(Reset(0).result, 1);
   EXPECT_EQ(platform::LiveThreadCount(), threadsBefore);
+}
+
+// Whether counter n is owned by a function, asked without side effects: an
+// enable without a loaded setting is refused as busy only on an owned counter.
+class EngineRaces : public CounterTarget {
+ protected:
+  bool Owned(std::uint16_t n) {
+    const Reply reply = PwmEnable(n);
+    EXPECT_EQ(reply.result, 0);
+    EXPECT_TRUE(reply.error == kBusy || reply.error == kNoSetting) << std::hex << reply.error;
+    return reply.error == kBusy;
+  }
+  std::uint64_t Total(std::uint16_t n) {
+    const auto record = EventRead(n).As<proto::CounterEventReadRecord>();
+    return std::uint64_t{record.tally} * 65536u + record.count;
+  }
+};
+
+TEST_F(EngineRaces, AnEventCountStartCutShortByAResetIsNotMarkedAgain) {
+  Input(0, 1'000'000.0);
+  for (std::uint32_t delayMs : {0u, 5u, 20u, 35u, 50u, 70u}) {
+    // The start settles for 50 ms after arming; the reset comes at `delayMs`.
+    std::thread start([&] { EventStart(0); });
+    platform::Sleep(delayMs);
+    ASSERT_EQ(Reset(0).result, 1);
+    start.join();
+    // Either the reset came after the start (idle, not counting) or before it
+    // (counting, owned): never owned without counting.
+    const std::uint64_t before = Total(0);
+    platform::Sleep(20);
+    const bool counting = Total(0) > before;
+    EXPECT_EQ(Owned(0), counting) << "reset at " << delayMs << " ms";
+    ASSERT_EQ(Reset(0).result, 1);
+  }
+}
+
+TEST_F(EngineRaces, AFrequencyStartCutShortByAResetLeavesNoMeasurementBehind) {
+  Input(0, 20'000.0);  // the 2 ms pass hands over to the 1 s gate thread
+  const std::size_t threadsBefore = platform::LiveThreadCount();
+  for (std::uint32_t delayMs : {0u, 3u, 8u, 12u, 16u, 25u}) {
+    std::thread start([&] { FreqStart(0, 0); });
+    platform::Sleep(delayMs);
+    ASSERT_EQ(Reset(0).result, 1);
+    start.join();
+    platform::Sleep(5);
+    // Owned with its gate thread running, or free with no thread at all.
+    const bool owned = Owned(0);
+    EXPECT_EQ(platform::LiveThreadCount(), threadsBefore + (owned ? 1u : 0u)) << "reset at " << delayMs << " ms";
+    EXPECT_EQ(Owned(1), owned) << "the partner block goes with the measurement";
+    ASSERT_EQ(Reset(0).result, 1);
+    EXPECT_EQ(platform::LiveThreadCount(), threadsBefore);
+  }
+}
+
+TEST_F(EngineRaces, ConcurrentFrequencyStartsRunOneMeasurement) {
+  Input(0, 20'000.0);
+  const std::size_t threadsBefore = platform::LiveThreadCount();
+  for (int round = 0; round < 5; ++round) {
+    std::vector<std::thread> starts;
+    std::atomic<int> accepted{0};
+    for (int t = 0; t < 4; ++t) {
+      starts.emplace_back([&] {
+        if (FreqStart(0, 0).result == 1) accepted.fetch_add(1);
+      });
+    }
+    for (std::thread& s : starts) s.join();
+    EXPECT_EQ(accepted.load(), 4);
+    // One 1 s gate thread, never one per start.
+    EXPECT_EQ(platform::LiveThreadCount(), threadsBefore + 1) << "round " << round;
+    ASSERT_EQ(Reset(0).result, 1);
+    EXPECT_EQ(platform::LiveThreadCount(), threadsBefore);
+  }
 }
 
 }  // namespace

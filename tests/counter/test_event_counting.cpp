@@ -27,8 +27,8 @@ TEST_F(EventCountingTest, DefaultModeCountsTheInputEdges) {
   ASSERT_EQ(EventStart(0).result, 1);
   const std::uint64_t started = platform::NowNs();
   const std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(Contains(writes, regs::Mode(0), 0x0218));
-  EXPECT_TRUE(Contains(writes, regs::Load(0), 1));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0x0218));
+  EXPECT_TRUE(Contains(writes, regs::LoadRegister(0), 1));
   EXPECT_TRUE(Contains(writes, regs::kInterruptControl, 0x0001));  // counter 0's terminal count
 
   platform::Sleep(100);
@@ -48,8 +48,8 @@ TEST_F(EventCountingTest, ConfiguredModeIsUsedOnceThenTheDefault) {
   TraceOn();
   ASSERT_EQ(EventStart(1).result, 1);
   std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(WritesTo(writes, regs::Mode(1)).empty());
-  EXPECT_TRUE(WritesTo(writes, regs::Load(1)).empty());
+  EXPECT_TRUE(WritesTo(writes, regs::ModeRegister(1)).empty());
+  EXPECT_TRUE(WritesTo(writes, regs::LoadRegister(1)).empty());
   EXPECT_TRUE(Contains(writes, regs::kInterruptControl, 0x0002));
   // Without input, the configured initial count is what the counter holds.
   EXPECT_EQ(Read(1).count, 499u);  // armed up-counting: load - 1 until the first edge
@@ -58,8 +58,8 @@ TEST_F(EventCountingTest, ConfiguredModeIsUsedOnceThenTheDefault) {
   TraceWrites();
   ASSERT_EQ(EventStart(1).result, 1);
   writes = TraceWrites();
-  EXPECT_TRUE(Contains(writes, regs::Mode(1), 0x0218));
-  EXPECT_TRUE(Contains(writes, regs::Load(1), 1));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(1), 0x0218));
+  EXPECT_TRUE(Contains(writes, regs::LoadRegister(1), 1));
 }
 
 TEST_F(EventCountingTest, BusyCounterRefusesTheStart) {

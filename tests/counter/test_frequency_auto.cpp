@@ -14,12 +14,12 @@ TEST_F(FrequencyAuto, OneMegahertzIsReadRightAfterTheStart) {
   TraceOn();
   ASSERT_EQ(FreqStart(0, 0).result, 1);
   const std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(Contains(writes, regs::Mode(0), 0x0016));
-  EXPECT_TRUE(Contains(writes, regs::Mode(1), 0x9748));
-  EXPECT_TRUE(Contains(writes, regs::Load(0), 40000));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0x0016));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(1), 0x9748));
+  EXPECT_TRUE(Contains(writes, regs::LoadRegister(0), 40000));
   // The 20 ms row: 1 MHz generator, and the gate counter switched to it.
-  EXPECT_TRUE(Contains(writes, regs::Generator(0), 0x1400));
-  EXPECT_TRUE(Contains(writes, regs::Mode(0), 0x0416));
+  EXPECT_TRUE(Contains(writes, regs::ClockGenerator(0), 0x1400));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0x0416));
 
   const Reply read = FreqRead(0);
   EXPECT_EQ(read.result, 1);
@@ -30,7 +30,7 @@ TEST_F(FrequencyAuto, FiveMegahertzAndAboveAreCountedDirectly) {
   Input(0, 7'500'000.0);
   TraceOn();
   ASSERT_EQ(FreqStart(0, 0).result, 1);
-  EXPECT_TRUE(WritesTo(TraceWrites(), regs::Generator(0)).empty());
+  EXPECT_TRUE(WritesTo(TraceWrites(), regs::ClockGenerator(0)).empty());
   const Reply read = FreqRead(0);
   EXPECT_EQ(read.result, 1);
   EXPECT_FLOAT_EQ(Hertz(read), 7'500'000.0f);
@@ -41,9 +41,9 @@ TEST_F(FrequencyAuto, OneKilohertzIsMeasuredByItsPeriod) {
   TraceOn();
   ASSERT_EQ(FreqStart(0, 0).result, 1);
   const std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(Contains(writes, regs::Mode(0), 0xA040));
-  EXPECT_TRUE(Contains(writes, regs::Mode(1), 0xF040));
-  EXPECT_TRUE(WritesTo(writes, regs::Generator(0)).empty());
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0xA040));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(1), 0xF040));
+  EXPECT_TRUE(WritesTo(writes, regs::ClockGenerator(0)).empty());
   // a + b = 20000 base ticks.
   const Reply read = FreqRead(0);
   EXPECT_EQ(read.result, 1);
@@ -56,9 +56,9 @@ TEST_F(FrequencyAuto, HundredHertzComesFromTheSlowPass) {
   const std::uint64_t begin = platform::NowNs();
   ASSERT_EQ(FreqStart(0, 0).result, 1);
   const std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(Contains(writes, regs::Mode(0), 0xA440));
-  EXPECT_TRUE(Contains(writes, regs::Mode(1), 0xF440));
-  EXPECT_TRUE(Contains(writes, regs::Generator(0), 0x1500));  // 100 kHz
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0xA440));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(1), 0xF440));
+  EXPECT_TRUE(Contains(writes, regs::ClockGenerator(0), 0x1500));  // 100 kHz
   EXPECT_NE(Hertz(FreqRead(0)), 100.0f);  // the slow pass is still counting
 
   float last = 0;
@@ -75,9 +75,18 @@ TEST_F(FrequencyAuto, NoInputReadsZeroAfterTheSlowPass) {
   ASSERT_EQ(Reset(0).result, 1);
 
   Input(0, 0.0);
+  const std::size_t threadsBefore = platform::LiveThreadCount();
+  const std::uint64_t begin = platform::NowNs();
   ASSERT_EQ(FreqStart(0, 0).result, 1);
-  EXPECT_FLOAT_EQ(Hertz(FreqRead(0)), 1000.0f);  // the last published value
-  ASSERT_GE(WaitForFrequency(0, 0.0f, 0.0f, 5000), 1000.0);
+  // No result yet, and never the previous measurement's 1000 Hz.
+  const Reply early = FreqRead(0);
+  EXPECT_EQ(early.result, 1);
+  EXPECT_FLOAT_EQ(Hertz(early), 0.0f);
+  // The slow pass finds no phase at all and ends its thread.
+  while (platform::LiveThreadCount() != threadsBefore && MsSince(begin) < 5000.0) platform::Sleep(20);
+  EXPECT_EQ(platform::LiveThreadCount(), threadsBefore);
+  EXPECT_GE(MsSince(begin), 1000.0);
+  EXPECT_FLOAT_EQ(Hertz(FreqRead(0)), 0.0f);
 }
 
 TEST_F(FrequencyAuto, OneHertzIsTimedOverWholePhasesWhateverItsPhase) {
@@ -93,12 +102,33 @@ TEST_F(FrequencyAuto, OneHertzIsTimedOverWholePhasesWhateverItsPhase) {
   ASSERT_GE(WaitForFrequency(0, 1.0f, 0.0f, 3000, &last), 0) << last;
 }
 
+TEST_F(FrequencyAuto, ASignalRisingDuringTheSlowPassIsHandedToTheLongGate) {
+  // 2 Hz: the slow pass waits for its phases, and meets the risen signal.
+  Input(0, 2.0);
+  ASSERT_EQ(FreqStart(0, 0).result, 1);
+  platform::Sleep(100);
+  Input(0, 20'000.0);
+  // The slow pass times the new phases (about 1.3 s), moves on to the 1 s
+  // gate, and hands it its generator: its passes count 20 000 edges.
+  float last = 0;
+  ASSERT_GE(WaitForFrequency(0, 20'000.0f, 0.0f, 6000, &last), 0) << last;
+  // Once reported, every later read reports it, through the gate's next pass.
+  const std::uint64_t begin = platform::NowNs();
+  while (MsSince(begin) < 2500.0) {
+    const Reply read = FreqRead(0);
+    EXPECT_EQ(read.result, 1);
+    EXPECT_FLOAT_EQ(Hertz(read), 20'000.0f);
+    platform::Sleep(100);
+  }
+  EXPECT_DOUBLE_EQ(FreqOutHz(0), 10'000.0);  // the gate's 10 kHz time base runs
+}
+
 TEST_F(FrequencyAuto, TwentyKilohertzRunsTheOneSecondGate) {
   Input(0, 20'000.0);
   const std::size_t threadsBefore = platform::LiveThreadCount();
   TraceOn();
   ASSERT_EQ(FreqStart(0, 0).result, 1);
-  EXPECT_TRUE(Contains(TraceWrites(), regs::Generator(0), 0x1600));  // 10 kHz
+  EXPECT_TRUE(Contains(TraceWrites(), regs::ClockGenerator(0), 0x1600));  // 10 kHz
   EXPECT_EQ(platform::LiveThreadCount(), threadsBefore + 1);
   // Nothing is published before the first 2 s pass.
   EXPECT_FLOAT_EQ(Hertz(FreqRead(0)), 0.0f);

@@ -21,10 +21,10 @@ TEST_F(FixedGate, OneSecondGateRunsOnFiftyKilohertz) {
   TraceOn();
   ASSERT_EQ(FreqStart(0, 1000).result, 1);
   const std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(Contains(writes, regs::Generator(0), 0x1501));  // 100 kHz / 2
-  EXPECT_TRUE(Contains(writes, regs::Mode(0), 0x0416));
-  EXPECT_TRUE(Contains(writes, regs::Load(0), 50000));
-  EXPECT_TRUE(Contains(writes, regs::Mode(1), 0x9748));
+  EXPECT_TRUE(Contains(writes, regs::ClockGenerator(0), 0x1501));  // 100 kHz / 2
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0x0416));
+  EXPECT_TRUE(Contains(writes, regs::LoadRegister(0), 50000));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(1), 0x9748));
   ASSERT_GE(WaitForFrequency(0, 20'000.0f, 0.0f, 3500), 1900.0);
 }
 
@@ -41,8 +41,8 @@ TEST_F(FixedGate, ShortGateOnTheBaseClock) {
   TraceOn();
   ASSERT_EQ(FreqStart(0, 2).result, 1);
   const std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(WritesTo(writes, regs::Generator(0)).empty());
-  EXPECT_TRUE(Contains(writes, regs::Load(0), 40000));
+  EXPECT_TRUE(WritesTo(writes, regs::ClockGenerator(0)).empty());
+  EXPECT_TRUE(Contains(writes, regs::LoadRegister(0), 40000));
   ASSERT_GE(WaitForFrequency(0, 3'000'000.0f, 500.0f, 1000), 0);
 }
 

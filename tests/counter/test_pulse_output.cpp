@@ -11,10 +11,10 @@ TEST_F(PulseOutput, OneMillisecondRunsOnTheBaseClock) {
   TraceOn();
   ASSERT_EQ(PulseStart(0, 0.001f).result, 1);
   const std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(WritesTo(writes, regs::Generator(0)).empty());
-  EXPECT_TRUE(Contains(writes, regs::Load(0), 10000));
-  EXPECT_TRUE(Contains(writes, regs::Hold(0), 10000));
-  EXPECT_TRUE(Contains(writes, regs::Mode(0), 0x0016));
+  EXPECT_TRUE(WritesTo(writes, regs::ClockGenerator(0)).empty());
+  EXPECT_TRUE(Contains(writes, regs::LoadRegister(0), 10000));
+  EXPECT_TRUE(Contains(writes, regs::HoldRegister(0), 10000));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0x0016));
   const Output out = Out(0);
   EXPECT_NEAR(out.hz, 1000.0, 1e-6);
   EXPECT_NEAR(out.highSeconds, 0.0005, 1e-9);
@@ -24,9 +24,9 @@ TEST_F(PulseOutput, FourMillisecondsRunOnTenMegahertzHalved) {
   TraceOn();
   ASSERT_EQ(PulseStart(1, 0.004f).result, 1);
   const std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(Contains(writes, regs::Generator(1), 0x1301));
-  EXPECT_TRUE(Contains(writes, regs::Load(1), 10000));
-  EXPECT_TRUE(Contains(writes, regs::Mode(1), 0x0516));  // counts generator 1
+  EXPECT_TRUE(Contains(writes, regs::ClockGenerator(1), 0x1301));
+  EXPECT_TRUE(Contains(writes, regs::LoadRegister(1), 10000));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(1), 0x0516));  // counts generator 1
   EXPECT_NEAR(Out(1).hz, 250.0, 1e-6);
 }
 
@@ -34,9 +34,9 @@ TEST_F(PulseOutput, FiftySecondsRunOnTwoKilohertz) {
   TraceOn();
   ASSERT_EQ(PulseStart(0, 50.0f).result, 1);
   const std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(Contains(writes, regs::Generator(0), 0x1604));  // 10 kHz / 5
-  EXPECT_TRUE(Contains(writes, regs::Load(0), 50000));
-  EXPECT_TRUE(Contains(writes, regs::Mode(0), 0x0416));
+  EXPECT_TRUE(Contains(writes, regs::ClockGenerator(0), 0x1604));  // 10 kHz / 5
+  EXPECT_TRUE(Contains(writes, regs::LoadRegister(0), 50000));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0x0416));
   EXPECT_NEAR(Out(0).hz, 0.02, 1e-9);
 }
 

@@ -34,9 +34,9 @@ TEST_F(PwmMeasurement, FiftyHertzIsTimedOnTenKilohertz) {
   EXPECT_FLOAT_EQ(phases.firstUs, 5000.0f);    // high: 50 ticks of 100 us
   EXPECT_FLOAT_EQ(phases.secondUs, 15000.0f);  // low
   const std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(Contains(writes, regs::Generator(0), 0x1600));
-  EXPECT_TRUE(Contains(writes, regs::Mode(0), 0xA448));
-  EXPECT_TRUE(Contains(writes, regs::Mode(1), 0xF448));
+  EXPECT_TRUE(Contains(writes, regs::ClockGenerator(0), 0x1600));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0xA448));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(1), 0xF448));
   // Both counters and the generator are idle afterwards.
   EXPECT_DOUBLE_EQ(FreqOutHz(0), 0.0);
   EXPECT_EQ(EventStart(0).result, 1);
@@ -51,8 +51,8 @@ TEST_F(PwmMeasurement, FastSignalIsTimedOnTheBaseClock) {
   EXPECT_NEAR(phases.firstUs, 15.0f, 0.001f);   // 300 ticks of 50 ns
   EXPECT_NEAR(phases.secondUs, 35.0f, 0.001f);
   const std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(Contains(writes, regs::Mode(0), 0xA048));
-  EXPECT_TRUE(Contains(writes, regs::Mode(1), 0xF048));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0xA048));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(1), 0xF048));
 }
 
 TEST_F(PwmMeasurement, SignalAroundAKilohertzIsTimedOnTwoMegahertz) {
@@ -62,7 +62,7 @@ TEST_F(PwmMeasurement, SignalAroundAKilohertzIsTimedOnTwoMegahertz) {
   EXPECT_EQ(phases.result, 1);
   EXPECT_NEAR(phases.firstUs, 625.0f, 0.5f);
   EXPECT_NEAR(phases.secondUs, 625.0f, 0.5f);
-  EXPECT_TRUE(Contains(TraceWrites(), regs::Generator(0), 0x1304));  // 10 MHz / 5
+  EXPECT_TRUE(Contains(TraceWrites(), regs::ClockGenerator(0), 0x1304));  // 10 MHz / 5
 }
 
 TEST_F(PwmMeasurement, NoSignalStoresZerosAndFails) {

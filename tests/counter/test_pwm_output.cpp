@@ -12,7 +12,7 @@ TEST_F(PwmOutput, TwoMillisecondPeriodRunsOnTheBaseClock) {
   ASSERT_EQ(PwmSetting(1, 2.0f, 1.0f, 0).result, 1);
   const std::vector<Write> writes = TraceWrites();
   const std::vector<Write> expected = {
-      {regs::Load(1), 2, 20000}, {regs::Hold(1), 2, 20000}, {regs::Mode(1), 2, 0x0036}};
+      {regs::LoadRegister(1), 2, 20000}, {regs::HoldRegister(1), 2, 20000}, {regs::ModeRegister(1), 2, 0x0036}};
   EXPECT_EQ(writes, expected);
   // Nothing runs before the enable.
   EXPECT_DOUBLE_EQ(Out(1).hz, 0.0);
@@ -27,10 +27,10 @@ TEST_F(PwmOutput, LongPeriodUsesTheCandidateOfSmallestError) {
   ASSERT_EQ(PwmSetting(0, 1000.0f, 250.0f, 0).result, 1);
   const std::vector<Write> writes = TraceWrites();
   // 1 MHz / 12: 62500 low and 20833 high counts of 12 us.
-  EXPECT_TRUE(Contains(writes, regs::Generator(0), 0x140B));
-  EXPECT_TRUE(Contains(writes, regs::Load(0), 62500));
-  EXPECT_TRUE(Contains(writes, regs::Hold(0), 20833));
-  EXPECT_TRUE(Contains(writes, regs::Mode(0), 0x0436));
+  EXPECT_TRUE(Contains(writes, regs::ClockGenerator(0), 0x140B));
+  EXPECT_TRUE(Contains(writes, regs::LoadRegister(0), 62500));
+  EXPECT_TRUE(Contains(writes, regs::HoldRegister(0), 20833));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0x0436));
   ASSERT_EQ(PwmEnable(0).result, 1);
   const Output out = Out(0);
   EXPECT_NEAR(1.0 / out.hz, 0.999996, 1e-9);
@@ -78,13 +78,13 @@ TEST_F(PwmOutput, CountedRunEnablesTheTerminalCountOfCounterZero) {
   ASSERT_EQ(PwmSetting(1, 10.0f, 5.0f, 5).result, 1);
   std::vector<Write> writes = TraceWrites();
   // Prescaler: 10 MHz / 8, one load count and a window of 62500.
-  EXPECT_TRUE(Contains(writes, regs::Load(0), 1));
-  EXPECT_TRUE(Contains(writes, regs::Hold(0), 62500));
-  EXPECT_TRUE(Contains(writes, regs::Generator(0), 0x1307));
-  EXPECT_TRUE(Contains(writes, regs::Mode(1), 0x1536));
+  EXPECT_TRUE(Contains(writes, regs::LoadRegister(0), 1));
+  EXPECT_TRUE(Contains(writes, regs::HoldRegister(0), 62500));
+  EXPECT_TRUE(Contains(writes, regs::ClockGenerator(0), 0x1307));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(1), 0x1536));
   ASSERT_EQ(PwmEnable(1).result, 1);
   writes = TraceWrites();
-  EXPECT_TRUE(Contains(writes, regs::Mode(0), 0x0426));
+  EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0x0426));
   EXPECT_TRUE(Contains(writes, regs::kInterruptControl, 0x0001));
 }
 
@@ -92,10 +92,11 @@ TEST_F(PwmOutput, CountedRunOnCounterZeroHasNoPrescaler) {
   const Reply reply = PwmSetting(0, 10.0f, 5.0f, 5);
   EXPECT_EQ(reply.result, 0);
   EXPECT_EQ(reply.error, kBadCounter);
-  // Nor can an enable take a counter below 0 as the prescaler.
+  // The failed setting loaded nothing, so there is nothing to enable (and
+  // no counter below 0 is ever taken as a prescaler).
   const Reply enable = PwmEnable(0);
   EXPECT_EQ(enable.result, 0);
-  EXPECT_EQ(enable.error, kBadCounter);
+  EXPECT_EQ(enable.error, kNoSetting);
 }
 
 TEST_F(PwmOutput, CascadeOnCounterOneMakesCounterZeroBusyAndItsResetResetsBoth) {
@@ -108,8 +109,8 @@ TEST_F(PwmOutput, CascadeOnCounterOneMakesCounterZeroBusyAndItsResetResetsBoth) 
   TraceOn();
   ASSERT_EQ(Reset(1).result, 1);
   const std::vector<Write> writes = TraceWrites();
-  EXPECT_TRUE(Contains(writes, regs::Command(1), 0x07));
-  EXPECT_TRUE(Contains(writes, regs::Command(0), 0x07));  // the prescaler too
+  EXPECT_TRUE(Contains(writes, regs::CommandRegister(1), 0x07));
+  EXPECT_TRUE(Contains(writes, regs::CommandRegister(0), 0x07));  // the prescaler too
   EXPECT_DOUBLE_EQ(FreqOutHz(0), 0.0);
   EXPECT_DOUBLE_EQ(FreqOutHz(1), 0.0);
   EXPECT_EQ(PwmSetting(0, 2.0f, 1.0f, 0).result, 1);

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "driver/counter/CounterRegisters.h"
+#include "qio/protocol/board_registers.h"
 #include "driver/counter/PwmTiming.h"
 
 namespace qio::driver::counter::pwm {

@@ -5,11 +5,13 @@
 #include <cmath>
 #include <limits>
 
-#include "driver/counter/CounterRegisters.h"
+#include "qio/protocol/board_registers.h"
 #include "driver/counter/TimeBases.h"
 
 namespace qio::driver::counter {
 namespace {
+
+using namespace qio::board::generator;
 
 TEST(PulseTimeBase, ShortestPeriodRunsOnTheBaseClock) {
   // T = 0.001 s: r = 2000 (in single precision just below), count 10000.

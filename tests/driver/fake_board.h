@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "qio/platform/port_io.h"
+#include "qio/protocol/board_registers.h"
 
 namespace qio::test {
 
@@ -22,7 +23,7 @@ struct PortAccess {
 
 class FakeBoard : public platform::PortDevice {
  public:
-  static constexpr std::uint16_t kWindow = 0x40;
+  static constexpr std::uint16_t kWindow = board::kWindowLength;
 
   explicit FakeBoard(std::uint16_t base) : base_(base) { mapped_ = platform::MapPorts(base_, kWindow, this); }
   ~FakeBoard() override {
@@ -71,7 +72,7 @@ class FakeBoard : public platform::PortDevice {
   }
 
  private:
-  static constexpr std::uint16_t kDirection = 0x2C;
+  static constexpr std::uint16_t kDirection = board::offset::kDirectionControl;
   std::uint16_t base_;
   bool mapped_ = false;
   std::mutex mutex_;

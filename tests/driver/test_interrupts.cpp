@@ -200,23 +200,48 @@ TEST_F(EventSourceTest, TerminalCountTalliesWhetherOrNotEnabled) {
 }
 
 TEST_F(EventSourceTest, TerminalCountOfCounterZeroEndsACountedPwm) {
+  using driver::CounterFunction;
   ASSERT_EQ(Enable(12, 1).result, 1);  // intControl 0x08
-  ctx->counterFunction[0].store(8);
-  ctx->counterFunction[1].store(8);
+  // A counted run on counter 1 with counter 0 as its prescaler, whose
+  // terminal-count interrupt the run enabled.
+  ctx->pwmConfigured[1].store(1);
+  ctx->pwmStandalone[1].store(0);
+  ctx->counterFunction[0].store(CounterFunction::kPwm);
+  ctx->counterFunction[1].store(CounterFunction::kPwm);
+  ctx->counterIntEnable.store(0x01);
   board.ClearAccesses();
   Interrupt(0x01);
-  EXPECT_EQ(ctx->counterFunction[0].load(), 0);
-  EXPECT_EQ(ctx->counterFunction[1].load(), 0);
-  EXPECT_EQ(board.Writes(), (std::vector<PortAccess>{{0x22, 2, true, 0x08}, {0x24, 1, true, 0}}));
+  EXPECT_EQ(ctx->counterFunction[0].load(), CounterFunction::kIdle);
+  EXPECT_EQ(ctx->counterFunction[1].load(), CounterFunction::kIdle);
+  EXPECT_EQ(ctx->counterIntEnable.load(), 0u);
+  EXPECT_EQ(board.Writes(), (std::vector<PortAccess>{{0x24, 1, true, 0}, {0x22, 2, true, 0x08}}));
 
   // Counter 1's terminal count has no such check; one counter alone is no PWM pair.
-  ctx->counterFunction[0].store(8);
-  ctx->counterFunction[1].store(8);
+  ctx->counterFunction[0].store(CounterFunction::kPwm);
+  ctx->counterFunction[1].store(CounterFunction::kPwm);
   Interrupt(0x02);
-  EXPECT_EQ(ctx->counterFunction[0].load(), 8);
-  ctx->counterFunction[1].store(1);
+  EXPECT_EQ(ctx->counterFunction[0].load(), CounterFunction::kPwm);
+  ctx->counterFunction[1].store(CounterFunction::kEventCount);
   Interrupt(0x01);
-  EXPECT_EQ(ctx->counterFunction[0].load(), 8);
+  EXPECT_EQ(ctx->counterFunction[0].load(), CounterFunction::kPwm);
+}
+
+TEST_F(EventSourceTest, TerminalCountOfCounterZeroLeavesTwoContinuousPwmsRunning) {
+  using driver::CounterFunction;
+  // Continuous PWMs on both counters, with the terminal-count event of
+  // counter 0 enabled: its interrupts come at every phase of counter 0.
+  ASSERT_EQ(Enable(24, 1).result, 1);
+  for (unsigned n = 0; n < 2; ++n) {
+    ctx->pwmConfigured[n].store(1);
+    ctx->pwmStandalone[n].store(1);
+    ctx->counterFunction[n].store(CounterFunction::kPwm);
+  }
+  board.ClearAccesses();
+  for (int k = 0; k < 3; ++k) Interrupt(0x01);
+  EXPECT_EQ(ctx->counterFunction[0].load(), CounterFunction::kPwm);
+  EXPECT_EQ(ctx->counterFunction[1].load(), CounterFunction::kPwm);
+  EXPECT_TRUE(ControlWrites().empty()) << "the interrupt enables stay as they were";
+  EXPECT_TRUE(Signalled(ctx->eventHandles[24]));
 }
 
 TEST_F(EventSourceTest, NamedEventsCarryTheDeviceNumber) {

@@ -44,8 +44,8 @@ class BoardOnBus : public ::testing::Test {
 TEST_F(BoardOnBus, AnswersItsWindowAndNothingElse) {
   ASSERT_TRUE(board.SetDiLevels(1, 0x5A));
   EXPECT_EQ(platform::PortInByte(kBase + offset::PortData(1)), 0x5A);
-  platform::PortOutWord(kBase + offset::Load(3), 0xBEEF);
-  EXPECT_EQ(platform::PortInWord(kBase + offset::Load(3)), 0xBEEF);
+  platform::PortOutWord(kBase + offset::LoadRegister(3), 0xBEEF);
+  EXPECT_EQ(platform::PortInWord(kBase + offset::LoadRegister(3)), 0xBEEF);
   EXPECT_EQ(platform::PortInByte(kBase + kWindowLength), 0xFF);  // floating bus
   Board other(kBase + 0x20, 7);
   EXPECT_FALSE(other.Attach());  // overlaps
@@ -57,12 +57,12 @@ TEST_F(BoardOnBus, AnswersItsWindowAndNothingElse) {
 TEST_F(BoardOnBus, TraceShowsBusAccessesAtPlatformTime) {
   board.SetTraceEnabled(true);
   const std::uint64_t before = platform::NowNs();
-  platform::PortOutByte(kBase + offset::Command(0), command::kLatch);
-  platform::PortOutByte(kBase + offset::kStrobe, 0x01);
-  (void)platform::PortInWord(kBase + offset::Hold(0));
+  platform::PortOutByte(kBase + offset::CommandRegister(0), command::kLatch);
+  platform::PortOutByte(kBase + offset::kCommandStrobe, 0x01);
+  (void)platform::PortInWord(kBase + offset::HoldRegister(0));
   const auto trace = board.TakeTrace();
   ASSERT_EQ(trace.size(), 3u);
-  EXPECT_EQ(trace[0].offset, offset::Command(0));
+  EXPECT_EQ(trace[0].offset, offset::CommandRegister(0));
   EXPECT_TRUE(trace[0].isWrite);
   EXPECT_EQ(trace[1].value, 0x01u);
   EXPECT_FALSE(trace[2].isWrite);
@@ -74,15 +74,15 @@ TEST_F(BoardOnBus, TraceShowsBusAccessesAtPlatformTime) {
 TEST_F(BoardOnBus, TimerRaisesTheTerminalCountInterruptOnItsOwn) {
   BindInterrupt();
   // Block 0 counts the base clock down from 20000: a TC every millisecond.
-  platform::PortOutWord(kBase + offset::Mode(0), 0x0016);
-  platform::PortOutWord(kBase + offset::Load(0), 20000);
-  platform::PortOutWord(kBase + offset::kInterrupt, interrupt::TerminalCount(0));
-  platform::PortOutWord(kBase + offset::Command(0), command::kLoadAndArm);
+  platform::PortOutWord(kBase + offset::ModeRegister(0), 0x0016);
+  platform::PortOutWord(kBase + offset::LoadRegister(0), 20000);
+  platform::PortOutWord(kBase + offset::kInterruptControl, interrupt::TerminalCount(0));
+  platform::PortOutWord(kBase + offset::CommandRegister(0), command::kLoadAndArm);
   const std::uint64_t armed = platform::NowNs();
-  platform::PortOutByte(kBase + offset::kStrobe, 0x01);
+  platform::PortOutByte(kBase + offset::kCommandStrobe, 0x01);
   ASSERT_TRUE(Signalled(2000));
   EXPECT_GE(platform::NowNs() - armed, 1'000'000u);
-  EXPECT_EQ(platform::PortInWord(kBase + offset::kInterrupt) & 0x1F, 0x01);
+  EXPECT_EQ(platform::PortInWord(kBase + offset::kInterruptControl) & 0x1F, 0x01);
   EXPECT_EQ(Deliveries(), 1u);
   // Acknowledge, clear; the next terminal count raises the next request.
   platform::PortOutByte(kBase + offset::kInterruptClear, 0);
@@ -93,7 +93,7 @@ TEST_F(BoardOnBus, TimerRaisesTheTerminalCountInterruptOnItsOwn) {
 
 TEST_F(BoardOnBus, RequestRaisedWhileMaskedIsDeliveredAtTheAcknowledgement) {
   BindInterrupt();
-  platform::PortOutWord(kBase + offset::kInterrupt, interrupt::DiPort(0));
+  platform::PortOutWord(kBase + offset::kInterruptControl, interrupt::DiPort(0));
   ASSERT_TRUE(board.SetDiLevels(0, 0x01));
   ASSERT_TRUE(Signalled(2000));
   EXPECT_EQ(platform::PortInByte(kBase + offset::DiFlags(0)), 0x01);
@@ -109,7 +109,7 @@ TEST_F(BoardOnBus, RequestRaisedWhileMaskedIsDeliveredAtTheAcknowledgement) {
 
 TEST_F(BoardOnBus, SquareWaveDiInterruptsWithoutAnyBusAccess) {
   BindInterrupt();
-  platform::PortOutWord(kBase + offset::kInterrupt, interrupt::DiPort(2));
+  platform::PortOutWord(kBase + offset::kInterruptControl, interrupt::DiPort(2));
   ASSERT_TRUE(board.SetDiSquare(20, 200.0));  // port C line 4: a rise now, then every 5 ms
   ASSERT_TRUE(Signalled(2000));
   platform::PortOutByte(kBase + offset::kInterruptClear, 0);
@@ -124,10 +124,10 @@ TEST_F(BoardOnBus, SquareWaveDiInterruptsWithoutAnyBusAccess) {
 
 TEST_F(BoardOnBus, EventCountingFollowsAThirtyMegahertzInput) {
   ASSERT_TRUE(board.SetCounterInput(0, 30e6, 50.0));
-  platform::PortOutWord(kBase + offset::Mode(0), 0x0218);
-  platform::PortOutWord(kBase + offset::Load(0), 1);
-  platform::PortOutWord(kBase + offset::Command(0), command::kLoadAndArm);
-  platform::PortOutByte(kBase + offset::kStrobe, 0x01);
+  platform::PortOutWord(kBase + offset::ModeRegister(0), 0x0218);
+  platform::PortOutWord(kBase + offset::LoadRegister(0), 1);
+  platform::PortOutWord(kBase + offset::CommandRegister(0), command::kLoadAndArm);
+  platform::PortOutByte(kBase + offset::kCommandStrobe, 0x01);
   platform::Sleep(20);
   const std::uint64_t tcs = board.TerminalCounts(0);
   // At least 20 ms of edges, each 65536 a terminal count.
@@ -137,28 +137,28 @@ TEST_F(BoardOnBus, EventCountingFollowsAThirtyMegahertzInput) {
 
 TEST_F(BoardOnBus, ConcurrentDriversTimerAndStimulus) {
   BindInterrupt();
-  platform::PortOutWord(kBase + offset::Mode(0), 0x0016);
-  platform::PortOutWord(kBase + offset::Load(0), 200);  // TC every 10 us
-  platform::PortOutWord(kBase + offset::kInterrupt, 0x1F);
-  platform::PortOutWord(kBase + offset::Command(0), command::kLoadAndArm);
-  platform::PortOutByte(kBase + offset::kStrobe, 0x01);
+  platform::PortOutWord(kBase + offset::ModeRegister(0), 0x0016);
+  platform::PortOutWord(kBase + offset::LoadRegister(0), 200);  // TC every 10 us
+  platform::PortOutWord(kBase + offset::kInterruptControl, 0x1F);
+  platform::PortOutWord(kBase + offset::CommandRegister(0), command::kLoadAndArm);
+  platform::PortOutByte(kBase + offset::kCommandStrobe, 0x01);
   std::atomic<bool> stop{false};
   std::vector<std::thread> threads;
   threads.emplace_back([&] {  // the interrupt service: acknowledge and clear
     while (!stop) {
       if (Signalled(5)) {
-        (void)platform::PortInWord(kBase + offset::kInterrupt);
+        (void)platform::PortInWord(kBase + offset::kInterruptControl);
         platform::PortOutByte(kBase + offset::kInterruptClear, 0);
         platform::InterruptDone(platform::SysIntrFromIrq(kIrq));
       }
     }
   });
   threads.emplace_back([&] {  // a driver latching counter 1
-    platform::PortOutWord(kBase + offset::Mode(1), 0x0218);
+    platform::PortOutWord(kBase + offset::ModeRegister(1), 0x0218);
     while (!stop) {
-      platform::PortOutByte(kBase + offset::Command(1), command::kLatch);
-      platform::PortOutByte(kBase + offset::kStrobe, 0x02);
-      (void)platform::PortInWord(kBase + offset::Hold(1));
+      platform::PortOutByte(kBase + offset::CommandRegister(1), command::kLatch);
+      platform::PortOutByte(kBase + offset::kCommandStrobe, 0x02);
+      (void)platform::PortInWord(kBase + offset::HoldRegister(1));
     }
   });
   threads.emplace_back([&] {  // stimulus and observation

@@ -29,7 +29,7 @@ TEST_F(Dio, OutputLinesReadBackTheLatch) {
   ASSERT_TRUE(core.SetDiLevels(0, 0xFF, now));
   W8(offset::PortData(0), 0x3C);  // latched while the port is an input
   EXPECT_EQ(Data(0), 0xFF);
-  W8(offset::kDirection, kAllInputs & ~direction::kPortA);
+  W8(offset::kDirectionControl, kAllInputs & ~direction::kPortA);
   EXPECT_EQ(Data(0), 0x3C);
   EXPECT_EQ(core.Pins(0, now), 0x3C);
 }
@@ -37,9 +37,9 @@ TEST_F(Dio, OutputLinesReadBackTheLatch) {
 TEST_F(Dio, PortCHalvesHaveTheirOwnDirection) {
   ASSERT_TRUE(core.SetDiLevels(2, 0xFF, now));
   W8(offset::PortData(2), 0x50);
-  W8(offset::kDirection, direction::kPortCLow);  // low half in, high half out
+  W8(offset::kDirectionControl, direction::kPortCLow);  // low half in, high half out
   EXPECT_EQ(Data(2), 0x5F);
-  W8(offset::kDirection, direction::kPortCHigh);
+  W8(offset::kDirectionControl, direction::kPortCHigh);
   EXPECT_EQ(Data(2), 0xF0);
 }
 
@@ -69,7 +69,7 @@ TEST_F(Dio, RisingEdgeSetsFlagAndStatusOnlyWhenEnabled) {
 
 TEST_F(Dio, OutputLinesRaiseNoFlags) {
   Enable(kPortAEnable);
-  W8(offset::kDirection, kAllInputs & ~direction::kPortA);
+  W8(offset::kDirectionControl, kAllInputs & ~direction::kPortA);
   W8(offset::PortData(0), 0xFF);
   ASSERT_TRUE(core.SetDiLevels(0, 0xFF, now));
   EXPECT_EQ(Flags(0), 0);
@@ -80,7 +80,7 @@ TEST_F(Dio, LoopbackFollowsTheOtherPortsOutputLatch) {
   ASSERT_TRUE(core.SetLoopback(0, 1, now));
   W8(offset::PortData(0), 0x81);
   EXPECT_EQ(Data(1), 0x00);  // port A is still an input: the wire is undriven
-  W8(offset::kDirection, kAllInputs & ~direction::kPortA);
+  W8(offset::kDirectionControl, kAllInputs & ~direction::kPortA);
   EXPECT_EQ(Data(1), 0x81);
   Enable(kPortBEnable);
   W8(offset::PortData(0), 0x83);

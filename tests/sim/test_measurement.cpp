@@ -22,9 +22,9 @@ class GatePass : public CoreTest {
     Command(1, command::kLoadAndArm);
     Strobe(0x03);
     Wait(sleepNs);
-    W8(offset::Command(1), command::kLatch);
+    W8(offset::CommandRegister(1), command::kLatch);
     Strobe(0x03);
-    return R16(offset::Hold(1));
+    return R16(offset::HoldRegister(1));
   }
 };
 
@@ -88,11 +88,11 @@ class PeriodMethod : public CoreTest {
     Command(1, command::kLoadAndArm);
     Strobe(0x03);
     Wait(sleepNs);
-    W8(offset::Command(0), command::kLatch);
-    W8(offset::Command(1), command::kLatch);
+    W8(offset::CommandRegister(0), command::kLatch);
+    W8(offset::CommandRegister(1), command::kLatch);
     Strobe(0x03);
-    return Phases{static_cast<std::uint16_t>(0xFFFF - R16(offset::Hold(0))),
-                  static_cast<std::uint16_t>(0xFFFF - R16(offset::Hold(1)))};
+    return Phases{static_cast<std::uint16_t>(0xFFFF - R16(offset::HoldRegister(0))),
+                  static_cast<std::uint16_t>(0xFFFF - R16(offset::HoldRegister(1)))};
   }
 };
 
@@ -143,23 +143,23 @@ class PwmMeasurement : public CoreTest {
     std::uint16_t low;
   };
   Counts Run(std::uint16_t modeA, std::uint16_t modeB, std::uint64_t sleepNs) {
-    W8(offset::Command(0), command::kDisarm);
-    W8(offset::Command(1), command::kDisarm);
-    W8(offset::Command(0), command::kReset);
-    W8(offset::Command(1), command::kReset);
+    W8(offset::CommandRegister(0), command::kDisarm);
+    W8(offset::CommandRegister(1), command::kDisarm);
+    W8(offset::CommandRegister(0), command::kReset);
+    W8(offset::CommandRegister(1), command::kReset);
     Strobe(0x03);
     Mode(0, modeA);
     Mode(1, modeB);
     Load(0, 1);
     Load(1, 1);
-    W8(offset::Command(0), command::kLoadAndArm);
-    W8(offset::Command(1), command::kLoadAndArm);
+    W8(offset::CommandRegister(0), command::kLoadAndArm);
+    W8(offset::CommandRegister(1), command::kLoadAndArm);
     Strobe(0x03);
     Wait(sleepNs);
-    W8(offset::Command(0), command::kLatch);
-    W8(offset::Command(1), command::kLatch);
+    W8(offset::CommandRegister(0), command::kLatch);
+    W8(offset::CommandRegister(1), command::kLatch);
     Strobe(0x03);
-    return Counts{R16(offset::Hold(0)), R16(offset::Hold(1))};
+    return Counts{R16(offset::HoldRegister(0)), R16(offset::HoldRegister(1))};
   }
 };
 

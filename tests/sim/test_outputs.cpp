@@ -12,12 +12,12 @@ class PulseOutput : public CoreTest {
   void Start(unsigned n, std::uint16_t sourceBits, std::uint16_t count) {
     Mode(n, 0x0016);
     Load(n, 1);
-    const std::uint16_t mode = R16(offset::Mode(n));
+    const std::uint16_t mode = R16(offset::ModeRegister(n));
     Load(n, count);
     Hold(n, count);
     Mode(n, static_cast<std::uint16_t>(mode | sourceBits));
     Command(n, command::kLoadAndArm);
-    W16(offset::kStrobe, static_cast<std::uint16_t>(1u << n));
+    W16(offset::kCommandStrobe, static_cast<std::uint16_t>(1u << n));
   }
 };
 
@@ -53,26 +53,26 @@ TEST_F(PulseOutput, OutputStartsLowAndRisesAfterCountEdges) {
 
 TEST(FrequencyOutput, IsSourceOverDivisor) {
   BoardCore core(5);
-  core.Write(offset::Generator(0), 2, 0x1000 | 0x0400 | 3, 10);  // 1 MHz / 4
+  core.Write(offset::ClockGenerator(0), 2, 0x1000 | 0x0400 | 3, 10);  // 1 MHz / 4
   EXPECT_DOUBLE_EQ(core.FreqOut(0), 250e3);
-  core.Write(offset::Generator(1), 2, 0x1000 | 0x0700 | 15, 20);  // 1 kHz / 16
+  core.Write(offset::ClockGenerator(1), 2, 0x1000 | 0x0700 | 15, 20);  // 1 kHz / 16
   EXPECT_DOUBLE_EQ(core.FreqOut(1), 62.5);
-  core.Write(offset::Generator(0), 2, 0x1000 | 0x0100, 30);  // 20 MHz
+  core.Write(offset::ClockGenerator(0), 2, 0x1000 | 0x0100, 30);  // 20 MHz
   EXPECT_DOUBLE_EQ(core.FreqOut(0), 20e6);
   // Phase zero at the enabling write: a rising edge then, 50 % duty.
   EXPECT_TRUE(core.FreqOutLevel(0, 30));
   EXPECT_FALSE(core.FreqOutLevel(0, 55));
   EXPECT_TRUE(core.FreqOutLevel(0, 80));
-  core.Write(offset::Generator(0), 2, 0, 40);
+  core.Write(offset::ClockGenerator(0), 2, 0, 40);
   EXPECT_DOUBLE_EQ(core.FreqOut(0), 0.0);
-  core.Write(offset::Generator(1), 2, 0x0700, 50);  // source set, not enabled
+  core.Write(offset::ClockGenerator(1), 2, 0x0700, 50);  // source set, not enabled
   EXPECT_DOUBLE_EQ(core.FreqOut(1), 0.0);
 }
 
 TEST(FrequencyOutput, PinSourceDividesClkPeriod) {
   BoardCore core(0);
   ASSERT_TRUE(core.SetCounterInput(0, 30e6, 50.0, 0.0, 0));
-  core.Write(offset::Generator(0), 2, 0x1000 | 0x0200 | 2, 100);  // CLK0 / 3
+  core.Write(offset::ClockGenerator(0), 2, 0x1000 | 0x0200 | 2, 100);  // CLK0 / 3
   EXPECT_NEAR(core.FreqOut(0), 10e6, 1e-6);
   ASSERT_TRUE(core.SetCounterLevel(0, false, 200));
   EXPECT_DOUBLE_EQ(core.FreqOut(0), 0.0);
@@ -82,7 +82,7 @@ class PwmOutput : public CoreTest {
  protected:
   void Enable(unsigned n, std::uint16_t modeWord) {
     Mode(n, static_cast<std::uint16_t>(modeWord & 0xFFFB));
-    W8(offset::Command(n), command::kLoadAndArm);
+    W8(offset::CommandRegister(n), command::kLoadAndArm);
     Strobe(static_cast<std::uint8_t>(1u << n));
     Mode(n, modeWord);
   }
@@ -123,20 +123,20 @@ TEST_F(PwmOutput, CascadeRunsExactlyNPeriodsThenOneTerminalCountOfCounter0) {
   Hold(1, 20000);
   Mode(1, 0x1036);
   Generator(0, 0x1000 | 0x0300 | 0x0001);
-  W16(offset::Load(0), 1);
-  W16(offset::Hold(0), 50000);
+  W16(offset::LoadRegister(0), 1);
+  W16(offset::HoldRegister(0), 50000);
   // Enable, cascaded.
   Mode(0, 0x0420);
-  W8(offset::Command(0), command::kLoad);
+  W8(offset::CommandRegister(0), command::kLoad);
   Strobe(0x01);
   Mode(0, 0x0426);
   Mode(1, 0x1032);
-  W8(offset::Command(1), command::kLoadAndArm);
+  W8(offset::CommandRegister(1), command::kLoadAndArm);
   Strobe(0x02);
   Mode(1, 0x1036);
-  W8(offset::Command(0), command::kLoadAndArm);
+  W8(offset::CommandRegister(0), command::kLoadAndArm);
   Strobe(0x01);
-  W16(offset::kInterrupt, 0x0001);
+  W16(offset::kInterruptControl, 0x0001);
   EXPECT_EQ(core.TakeInterruptRequests(), 0u);
 
   const auto due = core.NextInterruptTime();
@@ -165,19 +165,19 @@ TEST_F(PwmOutput, CascadeOnGeneratorsWithLongerPeriods) {
   Hold(1, 50000);
   Mode(1, 0x1536);
   Generator(0, 0x1000 | 0x0300 | 0x0004);
-  W16(offset::Load(0), 1);
-  W16(offset::Hold(0), 60000);
+  W16(offset::LoadRegister(0), 1);
+  W16(offset::HoldRegister(0), 60000);
   Mode(0, 0x0420);
-  W8(offset::Command(0), command::kLoad);
+  W8(offset::CommandRegister(0), command::kLoad);
   Strobe(0x01);
   Mode(0, 0x0426);
   Mode(1, 0x1532);
-  W8(offset::Command(1), command::kLoadAndArm);
+  W8(offset::CommandRegister(1), command::kLoadAndArm);
   Strobe(0x02);
   Mode(1, 0x1536);
-  W8(offset::Command(0), command::kLoadAndArm);
+  W8(offset::CommandRegister(0), command::kLoadAndArm);
   Strobe(0x01);
-  W16(offset::kInterrupt, 0x0001);
+  W16(offset::kInterruptControl, 0x0001);
   Wait(500 * kMs);
   core.Advance(now);
   EXPECT_EQ(core.TakeInterruptRequests(), 1u);
@@ -192,7 +192,7 @@ TEST_F(EventCounting, CountAndTerminalCountsGiveTheExactTotal) {
   Mode(0, 0x0218);
   Load(0, 1);
   Command(0, command::kLoadAndArm);
-  W16(offset::kStrobe, 0x01);
+  W16(offset::kCommandStrobe, 0x01);
   const std::uint64_t armed = now - 1;
   Enable(0x0001);
   // The driver's service loop: count each terminal-count interrupt, clear.
@@ -216,7 +216,7 @@ TEST_F(EventCounting, SingleEdgesFromLevelChanges) {
   Mode(0, 0x0218);
   Load(0, 1);
   Command(0, command::kLoadAndArm);
-  W16(offset::kStrobe, 0x01);
+  W16(offset::kCommandStrobe, 0x01);
   for (int i = 0; i < 7; ++i) {
     ASSERT_TRUE(core.SetCounterLevel(0, true, now++));
     ASSERT_TRUE(core.SetCounterLevel(0, false, now++));
@@ -231,12 +231,12 @@ TEST_F(EventCounting, CountsTheOutputOfAnotherBlockWiredToClk) {
   Hold(1, 10000);
   Mode(1, 0x0016);
   Command(1, command::kLoadAndArm);
-  W16(offset::kStrobe, 0x02);
+  W16(offset::kCommandStrobe, 0x02);
   ASSERT_TRUE(core.WireCounterInput(0, ClockWire::kOut1, now));
   Mode(0, 0x0218);
   Load(0, 1);
   Command(0, command::kLoadAndArm);
-  W16(offset::kStrobe, 0x01);
+  W16(offset::kCommandStrobe, 0x01);
   Wait(2500 * kMs + 200 * kUs);
   EXPECT_EQ(LatchAndRead(0), 2500);
 }

@@ -7,10 +7,12 @@
 #include <sstream>
 
 #include "qio/sim/BoardCore.h"
-#include "qio/sim/Registers.h"
+#include "qio/protocol/board_registers.h"
 #include "reference_board.h"
 
 namespace qio::sim::test {
+
+using namespace qio::board;
 namespace {
 
 struct WaveChoice {
@@ -72,33 +74,33 @@ class Scenario {
 
   void Mode(unsigned b, std::uint16_t v) {
     log_ << now_ << " mode " << b << " " << std::hex << v << std::dec << "\n";
-    core_.Write(offset::Mode(b), 2, v, now_);
+    core_.Write(offset::ModeRegister(b), 2, v, now_);
     ref_.WriteMode(b, v, now_);
     modes_[b] = v;
   }
   void Load(unsigned b, std::uint16_t v) {
     log_ << now_ << " load " << b << " " << v << "\n";
-    core_.Write(offset::Load(b), 2, v, now_);
+    core_.Write(offset::LoadRegister(b), 2, v, now_);
     ref_.WriteLoad(b, v, now_);
   }
   void Hold(unsigned b, std::uint16_t v) {
     log_ << now_ << " hold " << b << " " << v << "\n";
-    core_.Write(offset::Hold(b), 2, v, now_);
+    core_.Write(offset::HoldRegister(b), 2, v, now_);
     ref_.WriteHold(b, v, now_);
   }
   void Command(unsigned b, std::uint8_t code) {
     log_ << now_ << " command " << b << " " << int{code} << "\n";
-    core_.Write(offset::Command(b), 1, code, now_);
+    core_.Write(offset::CommandRegister(b), 1, code, now_);
     ref_.WriteCommand(b, code);
   }
   void Strobe(unsigned mask) {
     log_ << now_ << " strobe " << mask << "\n";
-    core_.Write(offset::kStrobe, 1, mask, now_);
+    core_.Write(offset::kCommandStrobe, 1, mask, now_);
     ref_.Strobe(mask, now_);
   }
   void Generator(unsigned g, std::uint16_t word) {
     log_ << now_ << " generator " << g << " " << std::hex << word << std::dec << "\n";
-    core_.Write(offset::Generator(g), 2, word, now_);
+    core_.Write(offset::ClockGenerator(g), 2, word, now_);
     ref_.WriteGenerator(g, word, now_);
   }
   void RandomPin(unsigned n) {
@@ -135,7 +137,7 @@ class Scenario {
   }
   void Enable(std::uint16_t bits) {
     log_ << now_ << " enable " << bits << "\n";
-    core_.Write(offset::kInterrupt, 2, bits, now_);
+    core_.Write(offset::kInterruptControl, 2, bits, now_);
     ref_.WriteEnable(bits, now_);
   }
 
@@ -206,7 +208,7 @@ class Scenario {
       ASSERT_EQ(core_.TerminalCounts(b, now_), ref_.Tcs(b)) << "terminal counts of block " << b << " at " << now_;
       ASSERT_EQ(core_.OutputRises(b, now_), ref_.Rises(b)) << "output rises of block " << b << " at " << now_;
     }
-    ASSERT_EQ(core_.Read(offset::kInterrupt, 2, now_) & 0x3u, ref_.Status() & 0x3u) << "status at " << now_;
+    ASSERT_EQ(core_.Read(offset::kInterruptControl, 2, now_) & 0x3u, ref_.Status() & 0x3u) << "status at " << now_;
     requests_ += core_.TakeInterruptRequests();
     ASSERT_EQ(requests_, ref_.Requests()) << "interrupt requests at " << now_;
   }

@@ -10,24 +10,24 @@ namespace {
 class Registers : public CoreTest {};
 
 TEST_F(Registers, ByteAccessReachesLowAndHighHalves) {
-  W16(offset::Load(2), 0x1234);
-  EXPECT_EQ(R8(offset::Load(2)), 0x34);
-  EXPECT_EQ(R8(offset::Load(2) + 1), 0x12);
-  W8(offset::Load(2) + 1, 0xAB);
-  EXPECT_EQ(R16(offset::Load(2)), 0xAB34);
-  W8(offset::Load(2), 0xCD);
-  EXPECT_EQ(R16(offset::Load(2)), 0xABCD);
+  W16(offset::LoadRegister(2), 0x1234);
+  EXPECT_EQ(R8(offset::LoadRegister(2)), 0x34);
+  EXPECT_EQ(R8(offset::LoadRegister(2) + 1), 0x12);
+  W8(offset::LoadRegister(2) + 1, 0xAB);
+  EXPECT_EQ(R16(offset::LoadRegister(2)), 0xAB34);
+  W8(offset::LoadRegister(2), 0xCD);
+  EXPECT_EQ(R16(offset::LoadRegister(2)), 0xABCD);
 }
 
 TEST_F(Registers, DwordIsTwoWordsLowFirst) {
-  core.Write(offset::Mode(1), 4, 0x00640218u, now++);
-  EXPECT_EQ(R16(offset::Mode(1)), 0x0218);
-  EXPECT_EQ(R16(offset::Load(1)), 0x0064);
-  EXPECT_EQ(core.Read(offset::Mode(1), 4, now++), 0x00640218u);
+  core.Write(offset::ModeRegister(1), 4, 0x00640218u, now++);
+  EXPECT_EQ(R16(offset::ModeRegister(1)), 0x0218);
+  EXPECT_EQ(R16(offset::LoadRegister(1)), 0x0064);
+  EXPECT_EQ(core.Read(offset::ModeRegister(1), 4, now++), 0x00640218u);
   // Odd offsets split into bytes.
-  core.Write(offset::Mode(1) + 1, 2, 0x5502, now++);
-  EXPECT_EQ(R16(offset::Mode(1)), 0x0218 | 0x0200);
-  EXPECT_EQ(R8(offset::Load(1)), 0x55);
+  core.Write(offset::ModeRegister(1) + 1, 2, 0x5502, now++);
+  EXPECT_EQ(R16(offset::ModeRegister(1)), 0x0218 | 0x0200);
+  EXPECT_EQ(R8(offset::LoadRegister(1)), 0x55);
 }
 
 TEST_F(Registers, ReservedOffsetsReadZeroAndIgnoreWrites) {
@@ -36,24 +36,24 @@ TEST_F(Registers, ReservedOffsetsReadZeroAndIgnoreWrites) {
     core.Write(off, 1, 0xFF, now++);
     EXPECT_EQ(R8(off), 0) << std::hex << off;
   }
-  EXPECT_EQ(R16(offset::kStrobe), 0);
+  EXPECT_EQ(R16(offset::kCommandStrobe), 0);
   EXPECT_EQ(R16(offset::kInterruptClear), 0);
   Command(0, command::kLoadAndArm);
-  EXPECT_EQ(R16(offset::Command(0)), 0);  // write-only
+  EXPECT_EQ(R16(offset::CommandRegister(0)), 0);  // write-only
   EXPECT_EQ(core.Read(0x40, 1, now++), 0xFFu);  // outside the window
 }
 
 TEST_F(Registers, DirectionReadsBackItsDefinedBits) {
-  EXPECT_EQ(R8(offset::kDirection), direction::kAll);  // power-up: all inputs
-  W8(offset::kDirection, 0xFF);
-  EXPECT_EQ(R8(offset::kDirection), 0x1B);
-  W8(offset::kDirection, 0x0A);
-  EXPECT_EQ(R8(offset::kDirection), 0x0A);
+  EXPECT_EQ(R8(offset::kDirectionControl), direction::kAll);  // power-up: all inputs
+  W8(offset::kDirectionControl, 0xFF);
+  EXPECT_EQ(R8(offset::kDirectionControl), 0x1B);
+  W8(offset::kDirectionControl, 0x0A);
+  EXPECT_EQ(R8(offset::kDirectionControl), 0x0A);
 }
 
 TEST_F(Registers, GeneratorWordReadsBack) {
   Generator(1, 0x1504);
-  EXPECT_EQ(R16(offset::Generator(1)), 0x1504);
+  EXPECT_EQ(R16(offset::ClockGenerator(1)), 0x1504);
 }
 
 class Commands : public CoreTest {
@@ -93,12 +93,12 @@ TEST_F(Commands, OneStrobeAppliesAllAtTheSameInstant) {
 
 TEST_F(Commands, LatchTakesTheCountOnceAndDoesNotDisturbCounting) {
   BoardCore quiet(now);
-  quiet.Write(offset::Mode(0), 2, 0x0010, now);
-  quiet.Write(offset::Load(0), 2, 1000, now);
+  quiet.Write(offset::ModeRegister(0), 2, 0x0010, now);
+  quiet.Write(offset::LoadRegister(0), 2, 1000, now);
   Command(0, command::kLoadAndArm);
-  quiet.Write(offset::Command(0), 2, command::kLoadAndArm, now);
+  quiet.Write(offset::CommandRegister(0), 2, command::kLoadAndArm, now);
   Strobe(0x01);
-  quiet.Write(offset::kStrobe, 1, 0x01, now - 1);
+  quiet.Write(offset::kCommandStrobe, 1, 0x01, now - 1);
   const std::uint64_t armed = now - 1;
   std::uint16_t last = 0;
   for (int i = 0; i < 50; ++i) {
@@ -107,9 +107,9 @@ TEST_F(Commands, LatchTakesTheCountOnceAndDoesNotDisturbCounting) {
     EXPECT_EQ(last, quiet.CountNow(0, now - 2));
   }
   Wait(10 * kMs);
-  EXPECT_EQ(R16(offset::Hold(0)), last);  // no new latch without a command
+  EXPECT_EQ(R16(offset::HoldRegister(0)), last);  // no new latch without a command
   Strobe(0x01);
-  EXPECT_EQ(R16(offset::Hold(0)), last);
+  EXPECT_EQ(R16(offset::HoldRegister(0)), last);
   EXPECT_EQ(core.CountNow(0, armed + 5 * kMs), quiet.CountNow(0, armed + 5 * kMs));
   EXPECT_EQ(core.TerminalCounts(0, armed + 5 * kMs), quiet.TerminalCounts(0, armed + 5 * kMs));
 }
@@ -121,8 +121,8 @@ TEST_F(Commands, ResetClearsAndStops) {
   Wait(75 * kUs);  // 1500 ticks: one terminal count, output high
   EXPECT_TRUE(core.OutputLevel(0, now));
   EXPECT_EQ(core.CountNow(0, now), 500);
-  W8(offset::Command(0), command::kDisarm);
-  W8(offset::Command(0), command::kReset);
+  W8(offset::CommandRegister(0), command::kDisarm);
+  W8(offset::CommandRegister(0), command::kReset);
   Strobe(0x01);
   EXPECT_EQ(core.CountNow(0, now), 0);
   EXPECT_FALSE(core.OutputLevel(0, now));
@@ -165,16 +165,16 @@ TEST_F(Commands, UpCountingArmsAtLoadMinusOne) {
 
 TEST(Trace, RecordsEveryAccessWhenOn) {
   BoardCore core(100);
-  core.Write(offset::Load(0), 2, 7, 200);
+  core.Write(offset::LoadRegister(0), 2, 7, 200);
   EXPECT_TRUE(core.TakeTrace().empty());
   core.SetTraceEnabled(true);
-  core.Write(offset::Load(0), 2, 0x1234, 300);
-  core.Read(offset::Load(0), 1, 400);
-  core.Write(offset::Mode(0), 4, 0xAABBCCDD, 500);
+  core.Write(offset::LoadRegister(0), 2, 0x1234, 300);
+  core.Read(offset::LoadRegister(0), 1, 400);
+  core.Write(offset::ModeRegister(0), 4, 0xAABBCCDD, 500);
   const auto first = core.TakeTrace(2);
   ASSERT_EQ(first.size(), 2u);
   EXPECT_EQ(first[0].timeNs, 300u);
-  EXPECT_EQ(first[0].offset, offset::Load(0));
+  EXPECT_EQ(first[0].offset, offset::LoadRegister(0));
   EXPECT_EQ(first[0].width, 2);
   EXPECT_TRUE(first[0].isWrite);
   EXPECT_EQ(first[0].value, 0x1234u);

@@ -93,7 +93,7 @@ FrequencyMethod InferFrequencyMethod(const std::vector<QioPortAccess>& trace, un
     const std::optional<std::uint32_t> generator = EnabledGenerator(trace, 0, 0);
     method.timebaseHz = generator ? GeneratorSourceHz(reg::GeneratorSource(*generator)) /
                                         reg::GeneratorDivisor(*generator)
-                                  : 20e6;
+                                  : board::kBaseClockHz;
     const std::optional<QioPortAccess> load = LastWrite(trace, reg::Load(0));
     method.description = Format("fixed %u ms gate timed by ", gateMs) +
                          (generator ? GeneratorText(*generator) : std::string("the 20 MHz base clock")) +
@@ -125,13 +125,13 @@ FrequencyMethod InferFrequencyMethod(const std::vector<QioPortAccess>& trace, un
   if (base >= 0 && base > gate) {
     method.kind = Kind::PeriodBase;
     method.name = "period method, 20 MHz base clock";
-    method.timebaseHz = 20e6;
+    method.timebaseHz = board::kBaseClockHz;
     const long first = FirstRead(trace, reg::Hold(0), static_cast<std::size_t>(base));
     const long second = FirstRead(trace, reg::Hold(1), static_cast<std::size_t>(base));
     std::string ticks;
     if (first >= 0 && second >= 0) {
-      const unsigned a = 0xFFFFu - (trace[static_cast<std::size_t>(first)].value & 0xFFFFu);
-      const unsigned b = 0xFFFFu - (trace[static_cast<std::size_t>(second)].value & 0xFFFFu);
+      const unsigned a = board::kFullCount - (trace[static_cast<std::size_t>(first)].value & board::kFullCount);
+      const unsigned b = board::kFullCount - (trace[static_cast<std::size_t>(second)].value & board::kFullCount);
       ticks = Format(": high %u + low %u ticks", a, b);
     }
     method.description = edges + "; both phases timed on the 20 MHz base clock (mode " +

@@ -9,38 +9,40 @@
 #include <string>
 #include <vector>
 
+#include "qio/protocol/board_registers.h"
 #include "qio5162/target.h"
 
 namespace qio::tool {
 
-// Board registers, offsets from the I/O base.
+// Board registers, offsets from the I/O base, under the names the tool uses;
+// the map itself is the board's one register header.
 namespace reg {
-constexpr std::uint16_t Mode(unsigned block) { return static_cast<std::uint16_t>(8 * block); }
-constexpr std::uint16_t Load(unsigned block) { return static_cast<std::uint16_t>(8 * block + 2); }
-constexpr std::uint16_t Hold(unsigned block) { return static_cast<std::uint16_t>(8 * block + 4); }
-constexpr std::uint16_t Command(unsigned block) { return static_cast<std::uint16_t>(8 * block + 6); }
-constexpr std::uint16_t kStrobe = 0x20;
-constexpr std::uint16_t kInterruptEnable = 0x22;
-constexpr std::uint16_t kDirection = 0x2C;
-constexpr std::uint16_t PortData(unsigned port) { return static_cast<std::uint16_t>(0x26 + 2 * port); }
-constexpr std::uint16_t Generator(unsigned n) { return static_cast<std::uint16_t>(0x38 + 2 * n); }
-constexpr std::uint16_t kWindow = 0x40;
+namespace offset = board::offset;
+constexpr std::uint16_t Mode(unsigned block) { return offset::ModeRegister(block); }
+constexpr std::uint16_t Load(unsigned block) { return offset::LoadRegister(block); }
+constexpr std::uint16_t Hold(unsigned block) { return offset::HoldRegister(block); }
+constexpr std::uint16_t Command(unsigned block) { return offset::CommandRegister(block); }
+constexpr std::uint16_t kStrobe = offset::kCommandStrobe;
+constexpr std::uint16_t kInterruptEnable = offset::kInterruptControl;
+constexpr std::uint16_t kDirection = offset::kDirectionControl;
+constexpr std::uint16_t PortData(unsigned port) { return offset::PortData(port); }
+constexpr std::uint16_t Generator(unsigned n) { return offset::ClockGenerator(n); }
+constexpr std::uint16_t kWindow = board::kWindowLength;
 
-constexpr std::uint8_t kCommandArm = 0x05;
-constexpr std::uint8_t kCommandLatch = 0x06;
+constexpr std::uint8_t kCommandArm = board::command::kLoadAndArm;
+constexpr std::uint8_t kCommandLatch = board::command::kLatch;
 
-// Generator word: divisor - 1 in bits 0-3, source in bits 8-10, enable bit 12.
-constexpr std::uint32_t kGeneratorEnable = 0x1000;
-constexpr unsigned GeneratorSource(std::uint32_t word) { return (word >> 8) & 0x7; }
-constexpr unsigned GeneratorDivisor(std::uint32_t word) { return (word & 0xF) + 1; }
+constexpr std::uint32_t kGeneratorEnable = board::generator::kEnable;
+constexpr unsigned GeneratorSource(std::uint32_t word) { return board::generator::SourceOf(word); }
+constexpr unsigned GeneratorDivisor(std::uint32_t word) { return board::generator::DivisorOf(word); }
 
 // Mode words of the frequency and PWM measurements.
-constexpr std::uint32_t kModeGate = 0x0016;
-constexpr std::uint32_t kModeEdgeCounter = 0x9748;
-constexpr std::uint32_t kModePeriodBase = 0xA040;
-constexpr std::uint32_t kModePeriodSlow = 0xA440;
-constexpr std::uint32_t kModePhaseBase = 0xA048;
-constexpr std::uint32_t kModePhaseGenerator = 0xA448;
+constexpr std::uint32_t kModeGate = board::mode::kSquareWave;
+constexpr std::uint32_t kModeEdgeCounter = board::mode::kGatedEdgeCount;
+constexpr std::uint32_t kModePeriodBase = board::mode::kHighPhaseDown;
+constexpr std::uint32_t kModePeriodSlow = board::mode::kHighPhaseDown | board::mode::GeneratorSource(0);
+constexpr std::uint32_t kModePhaseBase = board::mode::kHighPhaseUp;
+constexpr std::uint32_t kModePhaseGenerator = board::mode::kHighPhaseUp | board::mode::GeneratorSource(0);
 }  // namespace reg
 
 // Switches the trace on for its lifetime and gathers what the board records.
@@ -98,7 +100,7 @@ struct OutputTimebase {
   bool generator = false;
   unsigned source = 0;
   unsigned divisor = 1;
-  double hz = 20e6;
+  double hz = board::kBaseClockHz;
   std::optional<std::uint32_t> load;  // last LoadRegister value
   std::optional<std::uint32_t> hold;  // last HoldRegister value
   std::string Describe() const;
@@ -114,7 +116,7 @@ OutputTimebase InferPhaseTimebase(const std::vector<QioPortAccess>& trace);
 // only inside that high window.
 struct PrescalerWindow {
   unsigned counts = 0;      // the hold register: the window's length in counts
-  double timebaseHz = 20e6; // generator 0 or the base clock
+  double timebaseHz = board::kBaseClockHz;  // generator 0 or the base clock
   double seconds = 0;
 };
 PrescalerWindow InferPrescalerWindow(const std::vector<QioPortAccess>& trace);

@@ -213,10 +213,35 @@ ZQS5162_API uint32_t WritePortDword(uint32_t h, uint16_t Port, uint32_t Value);
 /* ---- counters -----------------------------------------------------------
  * Counter 0 or 1. Frequency measurement runs on counter 0 only; PWM
  * measurement uses both (Counter 0). Times are in seconds, except the PWM
- * phases that PWMStartRead reports, in microseconds. */
+ * phases that PWMStartRead reports, in microseconds.
+ *
+ * Each counter runs one function at a time; a start on a counter that runs
+ * one returns ZQS_LOW_BUSY (0x032). Some functions use more than their own
+ * counter: a frequency measurement on counter 0 also uses counter 1 (its gate
+ * and edge counter), from its start until counter 0's reset, so that starts on
+ * counter 1 return busy meanwhile and CounterReset of counter 1 ends the
+ * measurement too; a counted PWM on counter 1 uses counter 0 as its
+ * prescaler, and the reset of either counter ends it; a PWM measurement holds
+ * both counters while it runs. Each counter has a clock generator that only
+ * one function (or FreqOutStart) has at a time: a pulse or PWM output whose
+ * time base needs it, or the frequency measurement of counter 0, which keeps
+ * generator 0 for itself while it runs. CounterEventRead of a counter that
+ * runs a PWM output returns busy (latching its count would change the
+ * output). */
 ZQS5162_API uint32_t CounterEventStart(uint32_t h, uint16_t Counter, uint16_t Reserved);
 ZQS5162_API uint32_t CounterEventRead(uint32_t h, uint16_t Counter, uint16_t* Tally, uint32_t* Count);
-/* Gate: 0 automatic ranging, 1 to 2000 a fixed gate time in milliseconds. */
+/* Gate: 0 automatic ranging, 1 to 2000 a fixed gate time in milliseconds.
+ * A start forgets the previous measurement's value, and so does CounterReset.
+ * With automatic ranging the start counts edges in a 2 ms gate first; the
+ * first result is there when the start returns for 50 kHz and up (that
+ * estimate) and for about 150 Hz to 5 kHz (the signal's period, timed on the
+ * base clock); 10 kHz to 50 kHz come from a 1 s gate, about 2 s after the
+ * start and every 2 s after, 5 kHz to 10 kHz from a 2 s gate, after about
+ * 4 s; below about 150 Hz the period is timed on a slow time base, about
+ * 1.3 s to 2 s after the start. With a fixed gate the first result comes
+ * 2 x gate + 1 ms after the start. Until then CounterFreqRead gives 0 Hz:
+ * a frequency of 0 means "no result yet, or no signal". Each read keeps the
+ * measurement going (it starts the next pass when the last one has ended). */
 ZQS5162_API uint32_t CounterFreqStart(uint32_t h, uint16_t Counter, uint16_t Gate, uint16_t Reserved);
 ZQS5162_API uint32_t CounterFreqRead(uint32_t h, uint16_t Counter, float* Frequency);
 /* Period 0.001 to 50 s. */
@@ -230,7 +255,12 @@ ZQS5162_API uint32_t FreqOutReset(uint32_t h, uint16_t Counter);
  * PulseCount 0 runs continuously (the only choice on counter 0). */
 ZQS5162_API uint32_t CounterPWMSetting(uint32_t h, uint16_t Counter, float Period, float HighTime,
                                        uint32_t PulseCount, uint16_t Reserved);
-/* Only after a successful CounterPWMSetting on the counter. */
+/* Only after a successful CounterPWMSetting on the counter. A setting that
+ * fails loads nothing and leaves the last good one. The driver refuses with
+ * ZQS_LOW_ARGUMENT an enable whose setting is no longer loaded: another
+ * function has programmed the counter (or, for a counted PWM, counter 0)
+ * since, or a reset stopped the generator its time base ran on (a setting on
+ * the 20 MHz base clock, periods up to about 6.5 ms, survives a reset). */
 ZQS5162_API uint32_t CounterPWMEnable(uint32_t h, uint16_t Counter);
 ZQS5162_API uint32_t PWMStartRead(uint32_t h, uint16_t Counter, float* First, float* Second);
 

@@ -21,9 +21,12 @@
 
 #include "qio/platform/port_io.h"
 #include "qio/sim/BoardCore.h"
-#include "qio/sim/Registers.h"
+#include "qio/protocol/board_registers.h"
 
 namespace qio::sim {
+
+// The register map the model decodes, shared with the driver that programs it.
+using namespace qio::board;
 
 class Board final : public platform::PortDevice {
  public:
