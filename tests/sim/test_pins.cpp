@@ -109,7 +109,7 @@ TEST_F(PinListingTest, PortsFollowSquareLinesLatchesAndDirections) {
   core.StartPinHistory(1000, start);
   Wait(2 * kMs);
   // Port B becomes an output and drives 0x5A.
-  W8(offset::kDirection, direction::kPortA | direction::kPortCLow | direction::kPortCHigh);
+  W8(offset::kDirectionControl, direction::kPortA | direction::kPortCLow | direction::kPortCHigh);
   const std::uint64_t outputAt = now - 1;
   W8(offset::PortData(1), 0x5A);
   const std::uint64_t latchAt = now - 1;
