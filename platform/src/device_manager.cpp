@@ -26,7 +26,7 @@ bool Device::Acquire() {
 
 void Device::Release() {
   std::scoped_lock lock(mutex_);
-  if (users_ > 0 && --users_ == 0) idle_.notify_all();
+  if (users_ > 0 && --users_ == 0) idle_.NotifyAll();
 }
 
 void Device::Retire() {
@@ -42,7 +42,7 @@ bool Device::Retired() {
 bool Device::WaitIdle(std::uint64_t deadlineNs) {
   std::unique_lock lock(mutex_);
   while (users_ > 0) {
-    if (!WaitUntil(idle_, lock, deadlineNs) && users_ > 0) return false;
+    if (!idle_.WaitUntil(lock, deadlineNs) && users_ > 0) return false;
   }
   return true;
 }
@@ -56,7 +56,7 @@ constexpr std::uint32_t kNameChars = 256;
 constexpr std::uint64_t kStopGraceNs = 5'000'000'000ull;
 
 struct Manager {
-  std::mutex lifecycle;  // serialises Start, Stop and the power calls
+  CriticalSection lifecycle;  // serialises Start, Stop and the power calls (which wait)
   std::mutex devicesMutex;
   std::vector<std::shared_ptr<Device>> devices;  // in load order
   bool running = false;

@@ -3,13 +3,13 @@
 // Internal to the platform library.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string_view>
 
 #include "module_loader.h"
+#include "qio/platform/condition.h"
 #include "qio/platform/device_manager.h"
 #include "qio/platform/stream_driver.h"
 
@@ -49,7 +49,7 @@ class Device {
 
  private:
   std::mutex mutex_;
-  std::condition_variable idle_;
+  Condition idle_;
   unsigned users_ = 0;
   bool retired_ = false;
 };

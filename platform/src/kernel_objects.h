@@ -4,7 +4,7 @@
 // The state of every waitable object is guarded by one mutex, WaitMutex().
 // A thread that has to block builds a Waiter on its stack and registers it on
 // each object it waits for. Signalling an object wakes only the waiters
-// registered on it, each through its own condition variable, and hands the
+// registered on it, each through its own Condition, and hands the
 // signal over directly:
 //   - an auto-reset event with waiters is given to the one that has waited
 //     longest and stays unsignalled (exactly one waiter is released; its wait
@@ -17,12 +17,12 @@
 #pragma once
 
 #include <array>
-#include <condition_variable>
 #include <cstddef>
 #include <mutex>
 #include <vector>
 
 #include "handle_table.h"
+#include "qio/platform/condition.h"
 
 namespace qio::platform::detail {
 
@@ -33,7 +33,7 @@ class Waitable;
 struct Waiter {
   static constexpr unsigned kNotGranted = ~0u;
 
-  std::condition_variable wake;
+  Condition wake;
   std::array<Waitable*, kMaximumWaitObjects> objects{};
   std::size_t count = 0;
   unsigned granted = kNotGranted;  // index of the object that released it

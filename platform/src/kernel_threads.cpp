@@ -9,19 +9,26 @@
 // given to the host scheduler. The pseudo handle kCurrentThread reaches the
 // calling thread's priority, also on threads this library did not start.
 //
+// In virtual time a thread is known to the clock from CreateThread on, under
+// a name that tells its module and entry point, and ends its turn as its last
+// act: whoever joins it then waits only for the OS thread to finish.
+//
 // Ended threads are joined by JoinAllThreads and, in passing, by the next
 // CreateThread, and at process exit. The list itself is never destroyed, so a
 // thread that is still running when the process exits is detached rather
 // than destroyed joinable, and still finds every platform object in place.
 
+#include <dlfcn.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <list>
 #include <thread>
 
 #include "kernel_objects.h"
 #include "qio/platform/clock.h"
 #include "qio/platform/errors.h"
+#include "scheduler.h"
 
 namespace qio::platform {
 namespace {
@@ -43,9 +50,10 @@ class ThreadObject final : public detail::Waitable {
 
 struct ThreadList {
   std::mutex mutex;
-  std::condition_variable ended;
+  Condition ended;
   std::list<std::shared_ptr<ThreadObject>> started;
   std::size_t running = 0;
+  std::uint64_t created = 0;
 };
 
 ThreadList& Threads() {
@@ -79,7 +87,9 @@ void JoinEach(std::vector<std::thread>& threads) {
   }
 }
 
-void RunThread(const std::shared_ptr<ThreadObject>& self, ThreadProc proc, void* argument) {
+void RunThread(const std::shared_ptr<ThreadObject>& self, ThreadProc proc, void* argument,
+               detail::Runner* runner) {
+  detail::BindThreadRunner(runner);
   tSelf = self.get();
   const std::uint32_t exitCode = proc(argument);
   self->exitCode.store(exitCode);
@@ -90,9 +100,29 @@ void RunThread(const std::shared_ptr<ThreadObject>& self, ThreadProc proc, void*
     self->finished = true;
     --list.running;
   }
-  list.ended.notify_all();
-  std::scoped_lock lock(detail::WaitMutex());
-  self->SignalLocked();
+  list.ended.NotifyAll();
+  {
+    std::scoped_lock lock(detail::WaitMutex());
+    self->SignalLocked();
+  }
+  detail::EndThreadRunner();
+}
+
+// "platform thread 3 (libZqs5162s.so+0x1a2b0)": the module and the entry
+// point's offset in it, for the clock's reports.
+std::string ThreadName(ThreadProc proc, std::uint64_t number) {
+  std::string name = "platform thread " + std::to_string(number);
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(proc), &info) != 0 && info.dli_fname != nullptr) {
+    std::string module = info.dli_fname;
+    if (const std::size_t slash = module.find_last_of('/'); slash != std::string::npos) module.erase(0, slash + 1);
+    char offset[32];
+    std::snprintf(offset, sizeof offset, "+0x%zx",
+                  static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(reinterpret_cast<void*>(proc)) -
+                                           reinterpret_cast<std::uintptr_t>(info.dli_fbase)));
+    name += " (" + module + offset + ")";
+  }
+  return name;
 }
 
 // At process exit: joins the threads that have ended and lets the ones still
@@ -135,11 +165,13 @@ Handle CreateThread(ThreadProc proc, void* argument) {
   {
     std::scoped_lock lock(list.mutex);
     ended = TakeEndedLocked(list);
+    detail::Runner* runner = detail::PrepareThreadRunner(ThreadName(proc, ++list.created));
     try {
       // The new thread cannot finish before it is listed: its last step
       // takes this lock.
-      object->worker = std::thread(RunThread, object, proc, argument);
+      object->worker = std::thread(RunThread, object, proc, argument, runner);
     } catch (const std::exception&) {  // no thread to be had
+      detail::AbandonThreadRunner(runner);
       detail::RemoveHandle(handle);
       SetLastError(kErrorNotEnoughMemory);
       JoinEach(ended);
@@ -210,7 +242,7 @@ Handle GetCurrentThread() { return kCurrentThread; }
 
 std::size_t JoinAllThreads(std::uint32_t milliseconds) {
   const std::uint64_t deadline =
-      milliseconds == kInfinite ? ~std::uint64_t{0} : NowNs() + std::uint64_t{milliseconds} * 1'000'000u;
+      milliseconds == kInfinite ? kNoDeadline : NowNs() + std::uint64_t{milliseconds} * 1'000'000u;
   ThreadList& list = Threads();
   std::vector<std::thread> ended;
   std::size_t stillRunning;
@@ -219,7 +251,7 @@ std::size_t JoinAllThreads(std::uint32_t milliseconds) {
     // A platform thread that calls this cannot wait for its own end.
     const std::size_t self = tSelf ? 1 : 0;
     while (list.running > self) {
-      if (!WaitUntil(list.ended, lock, deadline) && list.running > self) break;
+      if (!list.ended.WaitUntil(lock, deadline) && list.running > self) break;
     }
     ended = TakeEndedLocked(list);
     stillRunning = list.running;

@@ -37,7 +37,7 @@ void GrantLocked(Waiter& waiter, unsigned index) {
   UnregisterWaiterLocked(waiter);
   // Notified under the lock: the waiter lives on its own thread's stack and
   // may return as soon as the lock is free.
-  waiter.wake.notify_one();
+  waiter.wake.NotifyOne();
 }
 
 }  // namespace
@@ -72,7 +72,7 @@ using detail::Waitable;
 using detail::Waiter;
 
 std::uint64_t DeadlineFor(std::uint32_t milliseconds) {
-  if (milliseconds == kInfinite) return std::numeric_limits<std::uint64_t>::max();
+  if (milliseconds == kInfinite) return kNoDeadline;
   return NowNs() + std::uint64_t{milliseconds} * 1'000'000u;
 }
 
@@ -110,7 +110,7 @@ std::uint32_t WaitForMultipleObjects(std::span<const Handle> handles, std::uint3
     waiter.objects[i]->AddWaiterLocked(&waiter, static_cast<unsigned>(i));
   }
   while (waiter.granted == Waiter::kNotGranted) {
-    if (!WaitUntil(waiter.wake, lock, deadline) && waiter.granted == Waiter::kNotGranted) {
+    if (!waiter.wake.WaitUntil(lock, deadline) && waiter.granted == Waiter::kNotGranted) {
       detail::UnregisterWaiterLocked(waiter);
       return kWaitTimeout;
     }

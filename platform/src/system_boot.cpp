@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "qio/platform/device_manager.h"
+#include "qio/platform/kernel.h"
 
 // The harness's opaque target (include/qio5162/target.h); only its address
 // passes through here.
@@ -26,8 +27,9 @@ using TargetBoot = int (*)(const char* registryText, QioTarget** target);
 
 std::atomic<bool> systemBooted{false};
 
-std::mutex& BootMutex() {
-  static std::mutex* mutex = new std::mutex;  // outlives static destruction
+// Held while the target boots, which may wait on the platform.
+CriticalSection& BootMutex() {
+  static CriticalSection* mutex = new CriticalSection;  // outlives static destruction
   return *mutex;
 }
 

@@ -1,14 +1,14 @@
-// The platform clock: monotonic nanoseconds, tick count, sleeps and
-// deadline waits.
+// The platform clock in real time: monotonic nanoseconds, tick count, sleeps
+// and a Condition's deadline waits.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
 #include "qio/platform/clock.h"
+#include "qio/platform/condition.h"
 
 namespace qio::platform {
 namespace {
@@ -58,26 +58,26 @@ TEST(Clock, TickCountFollowsNowNs) {
   EXPECT_LT(delta, 2000u);
 }
 
-class WaitUntilTest : public ::testing::Test {
+class ConditionTest : public ::testing::Test {
  protected:
   std::mutex mutex;
-  std::condition_variable cv;
+  Condition cv;
 };
 
-TEST_F(WaitUntilTest, PastDeadlineReturnsFalseAtOnce) {
+TEST_F(ConditionTest, PastDeadlineReturnsFalseAtOnce) {
   std::unique_lock lock(mutex);
   const std::uint64_t start = NowNs();
-  EXPECT_FALSE(WaitUntil(cv, lock, 0));
-  EXPECT_FALSE(WaitUntil(cv, lock, start));
+  EXPECT_FALSE(cv.WaitUntil(lock, 0));
+  EXPECT_FALSE(cv.WaitUntil(lock, start));
   EXPECT_LT(NowNs() - start, 500 * kMs);
   EXPECT_TRUE(lock.owns_lock());
 }
 
-TEST_F(WaitUntilTest, UnnotifiedWaitEndsAtTheDeadline) {
+TEST_F(ConditionTest, UnnotifiedWaitEndsAtTheDeadline) {
   std::unique_lock lock(mutex);
   const std::uint64_t start = NowNs();
   const std::uint64_t deadline = start + 30 * kMs;
-  while (WaitUntil(cv, lock, deadline)) {
+  while (cv.WaitUntil(lock, deadline)) {
   }
   const std::uint64_t end = NowNs();
   EXPECT_GE(end, deadline);
@@ -85,18 +85,18 @@ TEST_F(WaitUntilTest, UnnotifiedWaitEndsAtTheDeadline) {
   EXPECT_TRUE(lock.owns_lock());
 }
 
-TEST_F(WaitUntilTest, NotifyEndsTheWaitBeforeTheDeadline) {
+TEST_F(ConditionTest, NotifyEndsTheWaitBeforeTheDeadline) {
   bool ready = false;
   std::thread notifier([&] {
     Sleep(10);
     std::scoped_lock lock(mutex);
     ready = true;
-    cv.notify_all();
+    cv.NotifyAll();
   });
   std::unique_lock lock(mutex);
   const std::uint64_t deadline = NowNs() + 5000 * kMs;
   bool inTime = true;
-  while (!ready && inTime) inTime = WaitUntil(cv, lock, deadline);
+  while (!ready && inTime) inTime = cv.WaitUntil(lock, deadline);
   EXPECT_TRUE(ready);
   EXPECT_TRUE(inTime);
   EXPECT_LT(NowNs(), deadline);
@@ -104,16 +104,16 @@ TEST_F(WaitUntilTest, NotifyEndsTheWaitBeforeTheDeadline) {
   notifier.join();
 }
 
-TEST_F(WaitUntilTest, FarDeadlineWaitsForTheNotification) {
+TEST_F(ConditionTest, FarDeadlineWaitsForTheNotification) {
   bool ready = false;
   std::thread notifier([&] {
     Sleep(10);
     std::scoped_lock lock(mutex);
     ready = true;
-    cv.notify_all();
+    cv.NotifyAll();
   });
   std::unique_lock lock(mutex);
-  while (!ready) ASSERT_TRUE(WaitUntil(cv, lock, ~std::uint64_t{0}));
+  while (!ready) ASSERT_TRUE(cv.WaitUntil(lock, kNoDeadline));
   lock.unlock();
   notifier.join();
 }

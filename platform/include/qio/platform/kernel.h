@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "qio/platform/api.h"
+#include "qio/platform/condition.h"
 
 namespace qio::platform {
 
@@ -98,19 +99,21 @@ QIO_PLATFORM_API std::size_t LiveThreadCount();
 // ---- critical sections, interlocked arithmetic ---------------------------
 
 // A recursive lock, as the target's critical section. Satisfies Lockable, so
-// std::scoped_lock works on it.
+// std::scoped_lock works on it. In virtual time a thread that finds it held
+// waits as in a platform wait, so that the holder can be given the turn.
 class QIO_PLATFORM_API CriticalSection {
  public:
   CriticalSection() = default;
   CriticalSection(const CriticalSection&) = delete;
   CriticalSection& operator=(const CriticalSection&) = delete;
 
-  void lock() { mutex_.lock(); }
-  void unlock() { mutex_.unlock(); }
-  bool try_lock() { return mutex_.try_lock(); }
+  void lock();
+  void unlock();
+  bool try_lock();
 
  private:
   std::recursive_mutex mutex_;
+  detail::ParkQueue parked_;
 };
 
 // Return the new value, as the target's interlocked operations do.
