@@ -14,6 +14,7 @@
 #include "DeviceConfigDialog.h"
 #include "DeviceConfigView.h"
 #include "qio/platform/device_manager.h"
+#include "qio/platform/virtual_clock.h"
 #include "qio/protocol/registry_names.h"
 #include "qio5162/Zqs5162.h"
 
@@ -86,6 +87,9 @@ std::uint32_t RunDeviceConfig(std::uint32_t deviceNumber, void* parent) {
     screenshot = (std::filesystem::path(directory) / kScreenshotFile).string();
   }
   DeviceConfigDialog controller(deviceNumber);
+  // The dialog waits for a person: in virtual time the target goes on
+  // without this thread meanwhile (its next call attaches it again).
+  platform::DetachThread();
   const int code = run(&controller, parent, screenshot.empty() ? nullptr : screenshot.c_str());
   return code < 0 ? ZQS_DIALOG_FAILED : static_cast<std::uint32_t>(code);
 }

@@ -4,11 +4,11 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
 #include "RegistryTable.h"
+#include "qio/platform/condition.h"
 #include "qio/platform/kernel.h"
 
 namespace qio::library {
@@ -64,7 +64,7 @@ struct DeviceEntry {
 
   // Calls in progress on the entry; its teardown waits until none is left.
   std::mutex usersMutex;
-  std::condition_variable usersLeft;
+  platform::Condition usersLeft;
   std::uint32_t users = 0;
 
   platform::Handle CloseEvent() const { return eventHandles[kCloseSlot]; }

@@ -2,7 +2,8 @@
 //
 // Opens and closes are serialised by one lock for their whole run, so that a
 // teardown never overlaps an open of the same device number (its disable
-// requests would otherwise reach sources that the new open just enabled).
+// requests would otherwise reach sources that the new open just enabled). It
+// is the platform's lock, as both wait on the platform while they hold it.
 // Lookups by handle take only the short table lock.
 #include "DeviceTable.h"
 #include "ExportGuard.h"
@@ -12,7 +13,6 @@
 
 #include "Requests.h"
 #include "ResultCodes.h"
-#include "qio/platform/clock.h"
 #include "qio/platform/device_manager.h"
 #include "qio/platform/stream_driver.h"
 #include "qio/protocol/events.h"
@@ -33,7 +33,7 @@ struct HandleSlot {
 
 class DeviceTable {
  public:
-  std::mutex openCloseMutex;  // held for a whole DeviceOpen or DeviceClose
+  platform::CriticalSection openCloseMutex;  // held for a whole DeviceOpen or DeviceClose
 
   std::shared_ptr<DeviceEntry> FindByNumber(std::uint32_t deviceNumber) {
     std::scoped_lock lock(mutex_);
@@ -148,9 +148,8 @@ void CloseEntryEvents(DeviceEntry& entry) {
 // wait (and every other call on the entry has returned).
 void WakeAndDrainUsers(DeviceEntry& entry) {
   platform::SetEvent(entry.CloseEvent());
-  platform::Sleep(0);
   std::unique_lock lock(entry.usersMutex);
-  entry.usersLeft.wait(lock, [&] { return entry.users == 0; });
+  while (entry.users != 0) entry.usersLeft.Wait(lock);
 }
 
 void TearDown(DeviceEntry& entry) {
@@ -202,7 +201,7 @@ void EntryRef::Release() {
     std::scoped_lock lock(entry_->usersMutex);
     --entry_->users;
   }
-  entry_->usersLeft.notify_all();
+  entry_->usersLeft.NotifyAll();
   entry_.reset();
 }
 

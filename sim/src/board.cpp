@@ -1,12 +1,18 @@
 #include "qio/sim/Board.h"
 
+#include <cstdio>
+
 #include "qio/platform/clock.h"
 #include "qio/platform/interrupts.h"
 
 namespace qio::sim {
 
 Board::Board(std::uint16_t ioBase, unsigned irq)
-    : ioBase_(ioBase), irq_(irq), core_(platform::NowNs()), timer_([this] { TimerLoop(); }) {}
+    : ioBase_(ioBase), irq_(irq), core_(platform::NowNs()) {
+  char name[40];
+  std::snprintf(name, sizeof name, "timer of the board at 0x%X", ioBase);
+  timer_ = std::make_unique<platform::ServiceThread>(name, [this] { TimerLoop(); });
+}
 
 Board::~Board() {
   Detach();
@@ -14,8 +20,8 @@ Board::~Board() {
     std::scoped_lock lock(mutex_);
     stop_ = true;
   }
-  wake_.notify_all();
-  timer_.join();
+  wake_.NotifyAll();
+  timer_->Join();
 }
 
 bool Board::Attach() {
@@ -42,7 +48,7 @@ auto Board::Locked(bool rearm, Action&& action) {
   auto finish = [&] {
     requests = core_.TakeInterruptRequests();
     requestsRaised_ += requests;
-    if (rearm) wake_.notify_one();
+    if (rearm) wake_.NotifyOne();
   };
   if constexpr (std::is_void_v<decltype(action(core_, std::uint64_t{}))>) {
     {
@@ -85,9 +91,9 @@ void Board::TimerLoop() {
       continue;
     }
     if (const auto due = core_.NextInterruptTime()) {
-      platform::WaitUntil(wake_, lock, *due);
+      wake_.WaitUntil(lock, *due);
     } else {
-      wake_.wait(lock);
+      wake_.Wait(lock);
     }
   }
 }

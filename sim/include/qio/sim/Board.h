@@ -3,8 +3,9 @@
 // requests on its ISA line.
 //
 // Lifetime: the board is powered from construction to destruction; its one
-// timer thread runs all that time and wakes only at the next instant an
-// enabled interrupt condition falls due. Attach() maps its 0x40-byte window
+// timer thread (a platform ServiceThread, so that the virtual clock knows it)
+// runs all that time and wakes only at the next instant an enabled interrupt
+// condition falls due. Attach() maps its 0x40-byte window
 // on the port bus at ioBase, Detach() unmaps it (the destructor detaches).
 // The owner may also map it itself with qio::platform::MapPorts.
 //
@@ -12,13 +13,13 @@
 // guards the model; interrupt requests are raised after it is released.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
+#include "qio/platform/condition.h"
 #include "qio/platform/port_io.h"
 #include "qio/sim/BoardCore.h"
 #include "qio/protocol/board_registers.h"
@@ -92,13 +93,13 @@ class Board final : public platform::PortDevice {
   const std::uint16_t ioBase_;
   const unsigned irq_;
   mutable std::mutex mutex_;
-  std::condition_variable wake_;
+  platform::Condition wake_;
   BoardCore core_;
   bool stop_ = false;
   bool attached_ = false;
   std::uint64_t requestsRaised_ = 0;
   mutable std::mutex attachMutex_;
-  std::thread timer_;
+  std::unique_ptr<platform::ServiceThread> timer_;  // last: started once the rest is built
 };
 
 }  // namespace qio::sim
