@@ -93,6 +93,9 @@ QIO_TARGET_API int qio_target_device_ioctl(QioStream* stream, uint32_t code, con
                                            uint32_t* lastError);
 QIO_TARGET_API int qio_target_device_close(QioStream* stream);
 
+/* The calling thread's message. When it is empty (the last call succeeded)
+ * and the virtual clock has made a report since this thread last read one
+ * (see "virtual time" below), that report, once. */
 QIO_TARGET_API const char* qio_target_last_message(void);
 
 /* ---- the simulated board ---------------------------------------------- */
@@ -216,6 +219,50 @@ QIO_TARGET_API int qio_sim_list_edges(QioSimBoard* board, unsigned pin, uint64_t
  * of its next terminal count as things stand, UINT64_MAX when none will come
  * (an idle counter, or one whose input has no edges). */
 QIO_TARGET_API int qio_sim_next_terminal_count(QioSimBoard* board, unsigned counter, int* counting, uint64_t* nextNs);
+
+/* ---- virtual time ------------------------------------------------------- */
+
+/* Boot flag (qio_target_boot_ex, _data, _files): run the whole target on a
+ * virtual clock instead of the real one.
+ *
+ * In virtual time the platform clock starts at 0 and stands still while any
+ * thread of the target runs; when every one of them waits in the target (a
+ * time-out, an event, a sleep), the clock jumps to the earliest deadline and
+ * releases that waiter. A 2 s gate then takes microseconds of real time, and
+ * the board model's counts are exact: a 1 Hz input reads 1 Hz.
+ *
+ * Threads of the target are its own (the driver's, the board model's) and
+ * every application thread from its first call into the target (a Zqs5162.h
+ * export or a function of this header) until it ends or detaches. They run
+ * one at a time, taking turns in a fixed order, so that the same calls give
+ * the same register trace, order and time stamps, on every run. A thread
+ * holds the turn from its call until it waits in the target; threads that
+ * enter at the same moment queue in the order in which they call.
+ *
+ * The one rule for applications: in virtual time, wait with the target's
+ * calls (CheckEvent with a time-out, qio_target_sleep), never with the OS's
+ * sleep or a busy loop: time does not pass while a thread of the target runs,
+ * so such a wait never ends and freezes the whole target meanwhile. A thread
+ * that waits for something outside the target (a typed line, a window)
+ * calls qio_target_detach_thread() first; while a thread is detached the
+ * virtual clock runs no faster than real time. A thread that holds the turn
+ * for more than about 3 s of real time is reported once, by name, on stderr
+ * and through qio_target_last_message(); so is a target in which every
+ * thread waits without a time-out. */
+#define QIO_TARGET_VIRTUAL_TIME 0x4u
+
+/* The platform clock in nanoseconds: virtual time since boot in virtual
+ * time, else real time since the platform was loaded. 0 when target is not
+ * the running target (message set). */
+QIO_TARGET_API uint64_t qio_target_now_ns(QioTarget* target);
+/* Waits `milliseconds` on the platform clock (in virtual time, virtual
+ * milliseconds, taking no real time when nothing else runs); 0 lets the
+ * other ready threads of the target run first. */
+QIO_TARGET_API int qio_target_sleep(QioTarget* target, uint32_t milliseconds);
+/* The calling thread stops being a thread of the target until its next call
+ * into it: the clock goes on without it. Does nothing in real time or on a
+ * thread that never called into the target. */
+QIO_TARGET_API void qio_target_detach_thread(void);
 
 #ifdef __cplusplus
 }

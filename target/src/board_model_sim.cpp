@@ -62,11 +62,13 @@ bool ValidWave(double hz, double duty) {
 
 extern "C" {
 int qio_sim_set_counter_input(QioSimBoard* board, unsigned counter, double hz, double dutyPercent) {
+  EnterTarget();
   return qio_sim_set_counter_input_ex(board, counter, hz, dutyPercent, 0.0);
 }
 
 int qio_sim_set_counter_input_ex(QioSimBoard* board, unsigned counter, double hz, double dutyPercent,
                                  double phase) {
+  EnterTarget();
   constexpr const char* kFunction = "qio_sim_set_counter_input";
   if (counter >= kCounters) return Bad(kFunction, "counter " + std::to_string(counter) + " is not 0 or 1");
   if (!ValidWave(hz, dutyPercent)) return Bad(kFunction, "a frequency of 0 or more and a duty of 1 to 99 % are needed");
@@ -77,6 +79,7 @@ int qio_sim_set_counter_input_ex(QioSimBoard* board, unsigned counter, double hz
 }
 
 int qio_sim_set_counter_level(QioSimBoard* board, unsigned counter, int level) {
+  EnterTarget();
   constexpr const char* kFunction = "qio_sim_set_counter_level";
   if (counter >= kCounters) return Bad(kFunction, "counter " + std::to_string(counter) + " is not 0 or 1");
   if (level != 0 && level != 1) return Bad(kFunction, "the level is not 0 or 1");
@@ -84,6 +87,7 @@ int qio_sim_set_counter_level(QioSimBoard* board, unsigned counter, int level) {
 }
 
 int qio_sim_wire_counter_input(QioSimBoard* board, unsigned counter, unsigned source) {
+  EnterTarget();
   constexpr const char* kFunction = "qio_sim_wire_counter_input";
   if (counter >= kCounters) return Bad(kFunction, "counter " + std::to_string(counter) + " is not 0 or 1");
   if (source > QIO_SIM_WIRE_FOUT1) return Bad(kFunction, "source " + std::to_string(source) + " is not 0 to 3");
@@ -93,12 +97,14 @@ int qio_sim_wire_counter_input(QioSimBoard* board, unsigned counter, unsigned so
 }
 
 int qio_sim_set_di(QioSimBoard* board, unsigned port, uint8_t levels) {
+  EnterTarget();
   constexpr const char* kFunction = "qio_sim_set_di";
   if (port >= kPorts) return Bad(kFunction, "port " + std::to_string(port) + " is not 0 to 2");
   return WithBoard(board, kFunction, [&](qio::sim::Board& model) { return model.SetDiLevels(port, levels); });
 }
 
 int qio_sim_set_di_square(QioSimBoard* board, unsigned channel, double hz) {
+  EnterTarget();
   constexpr const char* kFunction = "qio_sim_set_di_square";
   if (channel >= kChannels) return Bad(kFunction, "channel " + std::to_string(channel) + " is not 0 to 23");
   if (!std::isfinite(hz) || hz < 0) return Bad(kFunction, "the frequency is negative or not a number");
@@ -106,6 +112,7 @@ int qio_sim_set_di_square(QioSimBoard* board, unsigned channel, double hz) {
 }
 
 int qio_sim_set_loopback(QioSimBoard* board, int fromPort, unsigned toPort) {
+  EnterTarget();
   constexpr const char* kFunction = "qio_sim_set_loopback";
   if (toPort >= kPorts) return Bad(kFunction, "port " + std::to_string(toPort) + " is not 0 to 2");
   if (fromPort < -1 || fromPort >= static_cast<int>(kPorts) || fromPort == static_cast<int>(toPort)) {
@@ -115,6 +122,7 @@ int qio_sim_set_loopback(QioSimBoard* board, int fromPort, unsigned toPort) {
 }
 
 int qio_sim_get_pins(QioSimBoard* board, unsigned port, uint8_t* levels) {
+  EnterTarget();
   constexpr const char* kFunction = "qio_sim_get_pins";
   if (port >= kPorts) return Bad(kFunction, "port " + std::to_string(port) + " is not 0 to 2");
   if (levels == nullptr) return Bad(kFunction, "levels is NULL");
@@ -126,6 +134,7 @@ int qio_sim_get_pins(QioSimBoard* board, unsigned port, uint8_t* levels) {
 }
 
 int qio_sim_get_output(QioSimBoard* board, unsigned counter, double* hz, double* highSeconds) {
+  EnterTarget();
   constexpr const char* kFunction = "qio_sim_get_output";
   if (counter >= kCounters) return Bad(kFunction, "counter " + std::to_string(counter) + " is not 0 or 1");
   if (hz == nullptr || highSeconds == nullptr) return Bad(kFunction, "hz or highSeconds is NULL");
@@ -140,6 +149,7 @@ int qio_sim_get_output(QioSimBoard* board, unsigned counter, double* hz, double*
 }
 
 int qio_sim_get_output_level(QioSimBoard* board, unsigned counter, int* level) {
+  EnterTarget();
   constexpr const char* kFunction = "qio_sim_get_output_level";
   if (counter >= kCounters) return Bad(kFunction, "counter " + std::to_string(counter) + " is not 0 or 1");
   if (level == nullptr) return Bad(kFunction, "level is NULL");
@@ -151,6 +161,7 @@ int qio_sim_get_output_level(QioSimBoard* board, unsigned counter, int* level) {
 }
 
 int qio_sim_get_freqout(QioSimBoard* board, unsigned generator, double* hz) {
+  EnterTarget();
   constexpr const char* kFunction = "qio_sim_get_freqout";
   if (generator >= kGenerators) return Bad(kFunction, "generator " + std::to_string(generator) + " is not 0 or 1");
   if (hz == nullptr) return Bad(kFunction, "hz is NULL");
@@ -162,6 +173,7 @@ int qio_sim_get_freqout(QioSimBoard* board, unsigned generator, double* hz) {
 }
 
 int qio_sim_trace_enable(QioSimBoard* board, int on) {
+  EnterTarget();
   return WithBoard(board, "qio_sim_trace_enable", [&](qio::sim::Board& model) {
     model.SetTraceEnabled(on != 0);
     return true;
@@ -169,6 +181,7 @@ int qio_sim_trace_enable(QioSimBoard* board, int on) {
 }
 
 int qio_sim_trace_read(QioSimBoard* board, QioPortAccess* out, size_t capacity, size_t* count) {
+  EnterTarget();
   constexpr const char* kFunction = "qio_sim_trace_read";
   if (count != nullptr) *count = 0;
   if (count == nullptr) return Bad(kFunction, "count is NULL");

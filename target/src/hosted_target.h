@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "qio/platform/kernel.h"
 #include "qio5162/target.h"
 
 struct QioSimBoard;
@@ -27,12 +28,18 @@ namespace qio::target {
 inline constexpr std::uint32_t kBoardWindow = 0x40;
 inline constexpr const char* kBoardDriverStem = "Zqs5162s";
 
+// Every export of the harness (but the message, result-text and detach
+// calls) begins with this: a call into the target, which in virtual time
+// attaches the calling thread to the clock and waits for its turn.
+void EnterTarget();
+
 // Sets the calling thread's last message and returns the code.
 int Result(int code, const std::string& message);
 inline int Succeed() { return Result(QIO_TARGET_OK, {}); }
 
-// The lock over the running target; held by boot and shutdown throughout.
-std::unique_lock<std::mutex> LockTargets();
+// The lock over the running target; held by boot and shutdown throughout
+// (which wait on the platform meanwhile, hence the platform's lock).
+std::unique_lock<qio::platform::CriticalSection> LockTargets();
 // Whether target is the running one (the lock must be held).
 bool IsRunningLocked(const QioTarget* target);
 // Checks a target argument: QIO_TARGET_OK, or the error (message set).

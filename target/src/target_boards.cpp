@@ -176,6 +176,7 @@ std::shared_ptr<QioSimBoard> FindLiveBoard(const QioSimBoard* board) {
 extern "C" {
 
 QioSimBoard* qio_target_board(QioTarget* target, uint16_t ioBase) {
+  EnterTarget();
   auto lock = LockTargets();
   if (CheckTargetLocked(target, "qio_target_board") != QIO_TARGET_OK) return nullptr;
   for (const auto& board : target->boards) {
@@ -189,6 +190,7 @@ QioSimBoard* qio_target_board(QioTarget* target, uint16_t ioBase) {
 }
 
 int qio_target_plug_board(QioTarget* target, uint16_t ioBase, unsigned irq, QioSimBoard** board) {
+  EnterTarget();
   if (board != nullptr) *board = nullptr;
   auto lock = LockTargets();
   if (const int status = CheckTargetLocked(target, "qio_target_plug_board"); status != QIO_TARGET_OK) return status;

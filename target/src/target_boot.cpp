@@ -12,10 +12,12 @@
 #include <mutex>
 
 #include "hosted_target.h"
+#include "qio/platform/clock.h"
 #include "qio/platform/device_manager.h"
 #include "qio/platform/interrupts.h"
 #include "qio/platform/kernel.h"
 #include "qio/platform/registry.h"
+#include "qio/platform/virtual_clock.h"
 #include "shipped_registry.h"
 
 namespace pf = qio::platform;
@@ -23,15 +25,17 @@ namespace pf = qio::platform;
 namespace qio::target {
 namespace {
 
-constexpr unsigned kKnownFlags = QIO_TARGET_BARE | QIO_TARGET_NO_BOARDS;
+constexpr unsigned kKnownFlags = QIO_TARGET_BARE | QIO_TARGET_NO_BOARDS | QIO_TARGET_VIRTUAL_TIME;
 // How long shutdown waits for the platform threads to end.
 constexpr std::uint32_t kJoinMilliseconds = 5000;
 
 // Trivially destructible, so it stays usable while the process exits.
 thread_local char lastMessage[2048];
+// The number of the virtual clock's latest report this thread has been given.
+thread_local std::uint64_t clockReportSeen = 0;
 
-std::mutex& TargetMutex() {
-  static std::mutex* mutex = new std::mutex;  // outlives static destruction
+pf::CriticalSection& TargetMutex() {
+  static pf::CriticalSection* mutex = new pf::CriticalSection;  // outlives static destruction
   return *mutex;
 }
 
@@ -48,6 +52,8 @@ int ShutdownLocked(QioTarget* target, std::string* message) {
   const std::size_t handles = pf::OpenHandleCount();
   pf::RegClearAll();
   pf::SetSystemBooted(false);
+  // Last: what is left over waits on, and goes on under, real time.
+  if ((target->flags & QIO_TARGET_VIRTUAL_TIME) != 0) pf::StopVirtualClock();
   running = nullptr;
   delete target;
 
@@ -63,6 +69,7 @@ int ShutdownLocked(QioTarget* target, std::string* message) {
 // A target still running when the process exits is shut down, so its threads
 // are joined before static objects are destroyed.
 void ShutdownAtExit() {
+  EnterTarget();
   auto lock = LockTargets();
   if (running == nullptr) return;
   std::string ignored;
@@ -83,7 +90,9 @@ int Result(int code, const std::string& message) {
   return code;
 }
 
-std::unique_lock<std::mutex> LockTargets() { return std::unique_lock(TargetMutex()); }
+std::unique_lock<pf::CriticalSection> LockTargets() { return std::unique_lock(TargetMutex()); }
+
+void EnterTarget() { pf::EnterTarget(); }
 
 bool IsRunningLocked(const QioTarget* target) { return target != nullptr && target == running; }
 
@@ -115,9 +124,14 @@ int BootFrom(const char* function, const std::vector<RegistryText>& texts, unsig
     std::snprintf(text, sizeof text, "%s: unknown flags 0x%x", function, flags & ~kKnownFlags);
     return Result(QIO_TARGET_E_ARGUMENT, text);
   }
+  EnterTarget();
   auto lock = LockTargets();
   if (running != nullptr || pf::SystemBooted()) {
     return Result(QIO_TARGET_E_STATE, std::string(function) + ": a target is already running in this process");
+  }
+  const bool virtualTime = (flags & QIO_TARGET_VIRTUAL_TIME) != 0;
+  if (virtualTime && !pf::StartVirtualClock()) {
+    return Result(QIO_TARGET_E_STATE, std::string(function) + ": the platform's virtual clock runs already");
   }
 
   pf::RegClearAll();
@@ -128,6 +142,7 @@ int BootFrom(const char* function, const std::vector<RegistryText>& texts, unsig
   for (const RegistryText& part : parts) {
     if (!pf::RegImportText(part.bytes, &error)) {
       pf::RegClearAll();
+      if (virtualTime) pf::StopVirtualClock();
       return Result(QIO_TARGET_E_REGISTRY, std::string(function) + ": " + part.what + ": " + error);
     }
   }
@@ -162,6 +177,7 @@ int qio_target_boot_ex(const char* registryText, unsigned flags, QioTarget** tar
 }
 
 int qio_target_shutdown(QioTarget* target) {
+  EnterTarget();
   auto lock = LockTargets();
   if (const int status = CheckTargetLocked(target, "qio_target_shutdown"); status != QIO_TARGET_OK) return status;
   std::string message;
@@ -170,11 +186,13 @@ int qio_target_shutdown(QioTarget* target) {
 }
 
 QioTarget* qio_target_current(void) {
+  EnterTarget();
   auto lock = LockTargets();
   return running;
 }
 
 int qio_target_export_registry(QioTarget* target, char* buffer, size_t capacity, size_t* needed) {
+  EnterTarget();
   if (needed != nullptr) *needed = 0;
   auto lock = LockTargets();
   if (const int status = CheckTargetLocked(target, "qio_target_export_registry"); status != QIO_TARGET_OK) {
@@ -184,6 +202,7 @@ int qio_target_export_registry(QioTarget* target, char* buffer, size_t capacity,
 }
 
 int qio_target_boot_report(QioTarget* target, char* buffer, size_t capacity, size_t* needed) {
+  EnterTarget();
   if (needed != nullptr) *needed = 0;
   auto lock = LockTargets();
   if (const int status = CheckTargetLocked(target, "qio_target_boot_report"); status != QIO_TARGET_OK) {
@@ -194,6 +213,37 @@ int qio_target_boot_report(QioTarget* target, char* buffer, size_t capacity, siz
   return CopyOut(text, buffer, capacity, needed, "qio_target_boot_report");
 }
 
-const char* qio_target_last_message(void) { return lastMessage; }
+const char* qio_target_last_message(void) {
+  if (lastMessage[0] == '\0') {
+    const pf::ClockReport report = pf::LatestClockReport();
+    if (report.number > clockReportSeen) {
+      clockReportSeen = report.number;
+      Result(QIO_TARGET_OK, report.text);
+    }
+  }
+  return lastMessage;
+}
+
+uint64_t qio_target_now_ns(QioTarget* target) {
+  EnterTarget();
+  {
+    auto lock = LockTargets();
+    if (CheckTargetLocked(target, "qio_target_now_ns") != QIO_TARGET_OK) return 0;
+  }
+  Succeed();
+  return pf::NowNs();
+}
+
+int qio_target_sleep(QioTarget* target, uint32_t milliseconds) {
+  EnterTarget();
+  {
+    auto lock = LockTargets();
+    if (const int status = CheckTargetLocked(target, "qio_target_sleep"); status != QIO_TARGET_OK) return status;
+  }
+  pf::Sleep(milliseconds);
+  return Succeed();
+}
+
+void qio_target_detach_thread(void) { pf::DetachThread(); }
 
 }  // extern "C"

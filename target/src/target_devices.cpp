@@ -31,6 +31,7 @@ bool RecordedBase(unsigned deviceNumber, std::uint32_t* base) {
 
 extern "C" int qio_target_board_of_device(QioTarget* target, unsigned deviceNumber, QioSimBoard** board) {
   constexpr const char* kFunction = "qio_target_board_of_device";
+  EnterTarget();
   if (board != nullptr) *board = nullptr;
   if (board == nullptr) return Result(QIO_TARGET_E_ARGUMENT, std::string(kFunction) + ": board is NULL");
   if (deviceNumber > static_cast<unsigned>(qio::protocol::kMaxDeviceNumber)) {

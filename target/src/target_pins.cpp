@@ -26,6 +26,7 @@ int NoBoard(const char* function) { return Bad(function, "no such board (NULL, o
 extern "C" {
 
 int qio_sim_record_pins(QioSimBoard* board, size_t maxChangesPerPin) {
+  EnterTarget();
   const std::shared_ptr<QioSimBoard> live = FindLiveBoard(board);
   if (!live) return NoBoard("qio_sim_record_pins");
   BoardModel(*live).SetPinHistory(maxChangesPerPin);
@@ -34,6 +35,7 @@ int qio_sim_record_pins(QioSimBoard* board, size_t maxChangesPerPin) {
 
 int qio_sim_list_edges(QioSimBoard* board, unsigned pin, uint64_t fromNs, uint64_t toNs, QioPinChange* out,
                        size_t capacity, QioPinListing* listing) {
+  EnterTarget();
   constexpr const char* kFunction = "qio_sim_list_edges";
   if (listing != nullptr) *listing = QioPinListing{0, 0, 0, UINT64_MAX};
   if (listing == nullptr) return Bad(kFunction, "listing is NULL");
@@ -58,6 +60,7 @@ int qio_sim_list_edges(QioSimBoard* board, unsigned pin, uint64_t fromNs, uint64
 }
 
 int qio_sim_next_terminal_count(QioSimBoard* board, unsigned counter, int* counting, uint64_t* nextNs) {
+  EnterTarget();
   constexpr const char* kFunction = "qio_sim_next_terminal_count";
   if (counter >= kCounters) return Bad(kFunction, "counter " + std::to_string(counter) + " is not 0 or 1");
   if (counting == nullptr) return Bad(kFunction, "counting is NULL");

@@ -38,6 +38,7 @@ bool ValidWidth(unsigned width) { return width == 1 || width == 2 || width == 4;
 extern "C" {
 
 int qio_target_device_open(QioTarget* target, const char* streamName, QioStream** stream) {
+  EnterTarget();
   if (stream == nullptr) return Result(QIO_TARGET_E_ARGUMENT, "qio_target_device_open: stream is NULL");
   *stream = nullptr;
   if (streamName == nullptr) return Result(QIO_TARGET_E_ARGUMENT, "qio_target_device_open: streamName is NULL");
@@ -63,6 +64,7 @@ int qio_target_device_open(QioTarget* target, const char* streamName, QioStream*
 
 int qio_target_device_ioctl(QioStream* stream, uint32_t code, const void* in, uint32_t inLength, void* out,
                             uint32_t outLength, uint32_t* bytesReturned, uint32_t* lastError) {
+  EnterTarget();
   if (bytesReturned != nullptr) *bytesReturned = 0;
   const pf::Handle handle = FromStream(stream);
   if (!pf::IsStreamHandle(handle)) {
@@ -82,6 +84,7 @@ int qio_target_device_ioctl(QioStream* stream, uint32_t code, const void* in, ui
 }
 
 int qio_target_device_close(QioStream* stream) {
+  EnterTarget();
   const pf::Handle handle = FromStream(stream);
   if (!pf::IsStreamHandle(handle)) {
     return Result(QIO_TARGET_E_ARGUMENT, "qio_target_device_close: not an open stream");
@@ -94,6 +97,7 @@ int qio_target_device_close(QioStream* stream) {
 }
 
 uint32_t qio_target_port_in(QioTarget* target, uint16_t port, unsigned width) {
+  EnterTarget();
   {
     auto lock = LockTargets();
     if (CheckTargetLocked(target, "qio_target_port_in") != QIO_TARGET_OK) return 0xFFFFFFFFu;
@@ -111,6 +115,7 @@ uint32_t qio_target_port_in(QioTarget* target, uint16_t port, unsigned width) {
 }
 
 int qio_target_port_out(QioTarget* target, uint16_t port, unsigned width, uint32_t value) {
+  EnterTarget();
   {
     auto lock = LockTargets();
     if (const int status = CheckTargetLocked(target, "qio_target_port_out"); status != QIO_TARGET_OK) {
