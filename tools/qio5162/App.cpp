@@ -36,12 +36,16 @@ constexpr const char* kFooter =
     "              2 usage error (a short usage line; with --json also as a JSON document)\n"
     "              3 events: the time-out passed without any event\n"
     "Every command takes the target and signal options (--registry, --device, --json,\n"
-    "--vcd, --input, --di, --di-square, --loopback); 'qio5162 COMMAND --help' shows them.\n"
+    "--virtual-time, --vcd, --input, --di, --di-square, --loopback); 'qio5162 COMMAND --help'\n"
+    "shows them.\n"
+    "--virtual-time runs the target on a virtual clock: a 2 s gate takes no real time, the\n"
+    "times shown are virtual, and a command gives the same register trace on every run.\n"
     "--vcd FILE records the board's pins and register accesses for the whole run as a\n"
     "Value Change Dump (GTKWave, PulseView); each signal keeps at most 100000 changes.\n"
     "Examples:\n"
     "  qio5162 tour\n"
     "  qio5162 freq 0 --input 0=20kHz\n"
+    "  qio5162 --virtual-time freq 0 --input 0=1Hz\n"
     "  qio5162 dio write A 0x5A --loopback A:B\n"
     "  qio5162 pwm 1 --period 10ms --high 2.5ms --vcd pwm.vcd\n"
     "  qio5162 events --enable di5,ports=B:C --count 3 --di-square A5=100Hz\n";
@@ -71,6 +75,9 @@ void AddCommon(CLI::App* app, CommonOptions& c) {
       ->type_name("FILE");
   target->add_option("--device", c.device, "device number (default 0)")->type_name("N");
   target->add_flag("--json", c.json, "machine-readable output (one JSON document; errors too)");
+  target->add_flag("--virtual-time", c.virtualTime,
+                   "run the target on a virtual clock: waits take no real time, times shown are virtual, and the "
+                   "same command gives the same register trace every time");
   target->add_option("--vcd", c.vcdFile,
                      "record the board's pins and register accesses for the whole run as a Value Change Dump "
                      "(GTKWave, PulseView); at most 100000 changes per signal")
@@ -295,6 +302,7 @@ CommonOptions Merge(const CommonOptions& own, const LineContext& context) {
   CommonOptions merged = own;
   if (context.defaults != nullptr) {
     if (!merged.json) merged.json = context.defaults->json;
+    if (!merged.virtualTime) merged.virtualTime = context.defaults->virtualTime;
     if (merged.registryFile.empty()) merged.registryFile = context.defaults->registryFile;
     if (merged.device.empty() && context.session != nullptr && !context.session->IsOpen()) {
       merged.device = context.defaults->device;
@@ -315,7 +323,6 @@ int Execute(Parsed& p, const LineContext& context) {
         if (context.session != nullptr) {
           throw UsageError("the tour boots a target of its own: run 'qio5162 tour' from the command line");
         }
-        if (!common.vcdFile.empty()) throw UsageError("--vcd records a command, the shell or a run file, not the tour");
         return RunTour(common);
       case Parsed::Special::Run:
         if (context.session != nullptr) {

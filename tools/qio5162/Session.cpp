@@ -30,27 +30,33 @@ std::uint32_t PropertyU32(std::uint32_t handle, std::uint16_t id, const char* ca
 
 Session::~Session() { Shutdown(); }
 
-void Session::Boot(const std::string& registryFile) {
+void Session::Boot(const std::string& registryFile, bool virtualTime) {
   if (target_ != nullptr) {
     if (registryFile != registryFile_ && !registryFile.empty()) {
       throw UsageError("the target is booted already (from " +
                        (registryFile_.empty() ? std::string("the default registry") : registryFile_) +
                        "); --registry is given once, to the shell or the command");
     }
+    if (virtualTime && !virtualTime_) {
+      throw UsageError("the target is booted already, on the real clock; --virtual-time is given once, to the "
+                       "shell or the run");
+    }
     return;
   }
+  const unsigned clock = virtualTime ? QIO_TARGET_VIRTUAL_TIME : 0u;
   int code = 0;
   QioTarget* target = nullptr;
   if (registryFile.empty()) {
-    code = qio_target_boot(nullptr, &target);
+    code = qio_target_boot_ex(nullptr, clock, &target);
   } else {
     const char* const paths[] = {registryFile.c_str()};
-    code = qio_target_boot_files(paths, 1, QIO_TARGET_BARE, &target);
+    code = qio_target_boot_files(paths, 1, QIO_TARGET_BARE | clock, &target);
     if (code == QIO_TARGET_E_FILE) throw UsageError(qio_target_last_message());
   }
   if (code != QIO_TARGET_OK || target == nullptr) throw DeviceError(TargetMessage("booting the target", code));
   target_ = target;
   registryFile_ = registryFile;
+  virtualTime_ = virtualTime;
 }
 
 void Session::Open(unsigned number) {
@@ -126,7 +132,7 @@ void Session::ApplySignals(const CommonOptions& options) {
 }
 
 void Session::Prepare(const CommonOptions& options, bool needDevice) {
-  Boot(options.registryFile);
+  Boot(options.registryFile, options.virtualTime);
   const bool signals = !options.inputs.empty() || !options.diLevels.empty() || !options.diSquares.empty() ||
                        !options.loopbacks.empty();
   if (!needDevice && !signals) return;
@@ -180,7 +186,7 @@ std::unique_ptr<WaveRecording> StartRecording(Session& session, const CommonOpti
     if (options.vcdBits) throw UsageError("--vcd-bits goes with --vcd FILE");
     return nullptr;
   }
-  session.Boot(options.registryFile);
+  session.Boot(options.registryFile, options.virtualTime);
   const unsigned device = session.DeviceFor(options);
   QioSimBoard* board = session.BoardOfDevice(device);
   if (board == nullptr) {

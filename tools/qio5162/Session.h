@@ -25,6 +25,7 @@ struct CommonOptions {
   std::vector<std::string> loopbacks;  // --loopback A:B
   std::string vcdFile;                 // --vcd FILE: record the run as a waveform
   bool vcdBits = false;                // --vcd-bits: vectors as one wire per bit
+  bool virtualTime = false;            // --virtual-time: boot the target on the virtual clock
 };
 
 class Session {
@@ -34,10 +35,11 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Boots the target once: from the registry file (bare) or the default.
-  // Throws DeviceError when it does not boot, UsageError for an unreadable
-  // file or a different registry on a booted session.
-  void Boot(const std::string& registryFile);
+  // Boots the target once: from the registry file (bare) or the default, on
+  // the virtual clock if asked. Throws DeviceError when it does not boot,
+  // UsageError for an unreadable file or a different registry or clock on a
+  // booted session.
+  void Boot(const std::string& registryFile, bool virtualTime = false);
   // Opens device `number` (closing another one the session had open), finds
   // its simulated board and applies the signals of the options.
   void Open(unsigned number);
@@ -49,6 +51,7 @@ class Session {
   void Shutdown();
 
   bool Booted() const { return target_ != nullptr; }
+  bool VirtualTime() const { return virtualTime_; }
   bool IsOpen() const { return handle_ != 0; }
   QioTarget* Target() const { return target_; }
   std::uint32_t Handle() const { return handle_; }
@@ -72,6 +75,7 @@ class Session {
  private:
   QioTarget* target_ = nullptr;
   std::string registryFile_;
+  bool virtualTime_ = false;
   std::uint32_t handle_ = 0;
   unsigned deviceNumber_ = 0;
   std::uint16_t baseAddress_ = 0;

@@ -1,5 +1,6 @@
 #include "Shell.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 // readline's header needs stdio first.
@@ -15,6 +16,7 @@
 #include "Interrupt.h"
 #include "ResultText.h"
 #include "Units.h"
+#include "qio5162/target.h"
 
 namespace qio::tool {
 namespace {
@@ -77,8 +79,20 @@ int OnPromptSignal() {
   return 0;
 }
 
-// One line from a terminal (readline) or a pipe; false at the end.
+// Whether the next line of a pipe or file is there already (or its end).
+bool LineWaiting() {
+  if (std::cin.rdbuf()->in_avail() > 0) return true;
+  pollfd input{STDIN_FILENO, POLLIN, 0};
+  return ::poll(&input, 1, 0) > 0;
+}
+
+// One line from a terminal (readline) or a pipe; false at the end. Waiting
+// for a line is waiting outside the target: on the virtual clock the target
+// goes on meanwhile (at no more than real speed), and the next command's
+// first call attaches the shell again. A line that is there already is read
+// without letting go, so that piped commands run as a run file does.
 bool ReadLine(bool terminal, std::string& line) {
+  if (terminal || !LineWaiting()) qio_target_detach_thread();
   if (terminal) {
     char* text = readline("qio5162> ");
     if (text == nullptr) return false;

@@ -1,9 +1,12 @@
 #include "Tour.h"
 
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 
 #include "App.h"
 #include "DeviceList.h"
+#include "Failures.h"
 #include "ResultText.h"
 #include "Units.h"
 #include "qio/platform/clock.h"
@@ -64,8 +67,20 @@ std::size_t TourRun::Matched() const {
 }
 
 int RunTour(const CommonOptions& options) {
+  if (!options.vcdFile.empty()) {
+    // A file that cannot be written is a usage error before the tour begins.
+    const std::string probe = options.vcdFile + ".part";
+    if (!std::ofstream(probe, std::ios::binary | std::ios::trunc)) {
+      return ReportUsageError("--vcd: cannot write '" + options.vcdFile + "'", "tour", "tour", options.json);
+    }
+    std::remove(probe.c_str());
+  } else if (options.vcdBits) {
+    return ReportUsageError("--vcd-bits goes with --vcd FILE", "tour", "tour", options.json);
+  }
   Output out(options.json);
   Session session;
+  // Declared after the session: it stops (and writes its file) first.
+  std::unique_ptr<WaveRecording> recording;
   const std::uint64_t begin = platform::NowNs();
   const unsigned device = options.device.empty() ? kDefaultDevice
                                                  : static_cast<unsigned>(ParseUnsigned(options.device, 254, "device"));
@@ -76,8 +91,10 @@ int RunTour(const CommonOptions& options) {
   TourRun tour(session, out, options);
   bool booted = false;
   tour.Step("boot", [&] {
-    session.Boot(options.registryFile);
+    session.Boot(options.registryFile, options.virtualTime);
     booted = true;
+    // The recording (--vcd) covers the whole tour from the device's open on.
+    recording = StartRecording(session, options);
     const std::string report = session.BootReport();
     std::size_t lines = 0;
     for (const std::string& line : Split(report, '\n')) lines += line.empty() ? 0 : 1;
@@ -118,15 +135,23 @@ int RunTour(const CommonOptions& options) {
       TourClose(tour);
     }
   }
+  // On the virtual clock the tour's time is the target's, from its boot.
+  const bool virtualTime = session.Booted() && session.VirtualTime();
+  const double virtualSeconds =
+      virtualTime ? static_cast<double>(qio_target_now_ns(session.Target())) / 1e9 : 0.0;
+  const bool recorded = recording == nullptr || recording->Finish();
   session.Shutdown();
   const double seconds = static_cast<double>(platform::NowNs() - begin) / 1e9;
   const bool all = tour.Matched() == tour.Steps() && booted;
-  out.Line(Format("tour: %zu of %zu steps matched what the board shows (%.1f s)%s", tour.Matched(), tour.Steps(),
-                  seconds, all ? "" : " -- MISMATCH"));
+  const std::string took = virtualTime ? Format("%.1f s of virtual time in %.2f s", virtualSeconds, seconds)
+                                       : Format("%.1f s", seconds);
+  out.Line(Format("tour: %zu of %zu steps matched what the board shows (%s)%s", tour.Matched(), tour.Steps(),
+                  took.c_str(), all ? "" : " -- MISMATCH"));
   out.Data() = {{"steps", tour.Records()}, {"matched", tour.Matched()}, {"total", tour.Steps()},
                 {"seconds", seconds}, {"ok", all}};
+  if (virtualTime) out.Data()["virtualSeconds"] = virtualSeconds;
   out.Finish();
-  return all ? kExitOk : kExitDevice;
+  return all && recorded ? kExitOk : kExitDevice;
 }
 
 }  // namespace qio::tool
