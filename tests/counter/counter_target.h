@@ -53,10 +53,52 @@ inline void PrintTo(const Write& w, std::ostream* os) {
       << std::dec << "}";
 }
 
+// Boots on the virtual clock: waits take no real time and the board model's
+// counts, published values and instants are exact. A test of real time
+// overrides BootFlags().
+// A command the board applied to a block, and when: each strobe applies the
+// command pending in the command register of every block whose bit it has.
+struct Strobe {
+  std::uint64_t timeNs = 0;
+  std::uint8_t command = 0;
+  bool operator==(const Strobe&) const = default;
+};
+
+inline void PrintTo(const Strobe& s, std::ostream* os) {
+  *os << "{" << s.timeNs << " ns: command 0x" << std::hex << unsigned{s.command} << std::dec << "}";
+}
+
+// The commands the strobes in `accesses` applied to `block`, in order.
+inline std::vector<Strobe> StrobesOf(const std::vector<QioPortAccess>& accesses, unsigned block) {
+  std::vector<Strobe> applied;
+  int pending = -1;
+  for (const QioPortAccess& a : accesses) {
+    if (!a.isWrite) continue;
+    if (a.offset == regs::CommandRegister(block)) pending = static_cast<int>(a.value & 0xFF);
+    if (a.offset == regs::kCommandStrobe && (a.value & qio::board::command::StrobeMask(block)) != 0 && pending >= 0) {
+      applied.push_back({a.timeNs, static_cast<std::uint8_t>(pending)});
+      pending = -1;
+    }
+  }
+  return applied;
+}
+
+// The instants of the strobes that applied `command` to `block`.
+inline std::vector<std::uint64_t> InstantsOf(const std::vector<QioPortAccess>& accesses, unsigned block,
+                                             std::uint8_t command) {
+  std::vector<std::uint64_t> instants;
+  for (const Strobe& s : StrobesOf(accesses, block)) {
+    if (s.command == command) instants.push_back(s.timeNs);
+  }
+  return instants;
+}
+
 class CounterTarget : public ::testing::Test {
  protected:
+  virtual unsigned BootFlags() const { return QIO_TARGET_VIRTUAL_TIME; }
+
   void SetUp() override {
-    ASSERT_EQ(qio_target_boot(nullptr, &target_), QIO_TARGET_OK) << qio_target_last_message();
+    ASSERT_EQ(qio_target_boot_ex(nullptr, BootFlags(), &target_), QIO_TARGET_OK) << qio_target_last_message();
     board_ = qio_target_board(target_, kBoardBase);
     ASSERT_NE(board_, nullptr) << qio_target_last_message();
     ASSERT_EQ(qio_target_device_open(target_, "Q621:", &stream_), QIO_TARGET_OK) << qio_target_last_message();
@@ -182,7 +224,9 @@ class CounterTarget : public ::testing::Test {
   }
 
   // Reads the frequency until it equals `expected` (within `tolerance`) or
-  // `timeoutMs` passes; returns the milliseconds it took, or -1.
+  // `timeoutMs` passes; returns the milliseconds it took, or -1. Reads every
+  // millisecond, so that on the virtual clock the time it returns is the
+  // instant of publication, exactly.
   double WaitForFrequency(std::uint16_t n, float expected, float tolerance, std::uint32_t timeoutMs,
                           float* last = nullptr) {
     const std::uint64_t begin = platform::NowNs();
@@ -193,15 +237,30 @@ class CounterTarget : public ::testing::Test {
       const double elapsedMs = static_cast<double>(platform::NowNs() - begin) / 1e6;
       if (reply.result == 1 && std::abs(hz - expected) <= tolerance) return elapsedMs;
       if (elapsedMs > timeoutMs) return -1;
-      platform::Sleep(20);
+      platform::Sleep(1);
     }
   }
 
   static double MsSince(std::uint64_t beginNs) { return static_cast<double>(platform::NowNs() - beginNs) / 1e6; }
 
+  // The platform clock (virtual time since boot, unless the test runs on the
+  // real clock) and a wait until an instant of it.
+  std::uint64_t Now() const { return qio_target_now_ns(target_); }
+  void SleepUntil(std::uint64_t ns) {
+    const std::uint64_t now = Now();
+    if (ns > now) platform::SleepNs(ns - now);
+  }
+  static constexpr std::uint64_t Ms(std::uint64_t ms) { return ms * 1'000'000u; }
+
   QioTarget* target_ = nullptr;
   QioSimBoard* board_ = nullptr;
   QioStream* stream_ = nullptr;
+};
+
+// The same tests on the real clock: a few, so that both clocks stay covered.
+class RealTimeCounterTarget : public CounterTarget {
+ protected:
+  unsigned BootFlags() const override { return 0; }
 };
 
 inline constexpr std::uint32_t kBusy = proto::DriverError(proto::kDriverCodeBusy);

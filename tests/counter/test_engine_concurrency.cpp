@@ -1,18 +1,32 @@
 // Request handlers, the interrupt service thread and the measurement threads
 // of one board at work at the same time (run under ThreadSanitizer): starts
-// that a reset cuts short, concurrent starts of one measurement.
+// that a reset cuts short, concurrent starts of one measurement. Each test
+// runs on both clocks: on the real one the threads race as they come; on the
+// virtual one they take turns in a fixed order, so that a reset `delayMs`
+// after a start lands exactly there. The test's own threads are platform
+// ServiceThreads, which the virtual clock knows from their creation.
 #include <atomic>
-#include <thread>
+#include <memory>
 #include <vector>
 
 #include "counter_target.h"
+#include "qio/platform/condition.h"
 
 namespace qio::test {
 namespace {
 
-using EngineConcurrency = CounterTarget;
+using platform::ServiceThread;
 
-TEST_F(EngineConcurrency, RequestsInterruptsAndMeasurementThreadsShareTheBoard) {
+std::string ClockName(const ::testing::TestParamInfo<unsigned>& info) {
+  return info.param == QIO_TARGET_VIRTUAL_TIME ? "VirtualTime" : "RealTime";
+}
+
+class EngineConcurrency : public CounterTarget, public ::testing::WithParamInterface<unsigned> {
+ protected:
+  unsigned BootFlags() const override { return GetParam(); }
+};
+
+TEST_P(EngineConcurrency, RequestsInterruptsAndMeasurementThreadsShareTheBoard) {
   // DI interrupts on channel 0 keep the interrupt service thread busy.
   ASSERT_EQ(qio_sim_set_di_square(board_, 0, 500.0), QIO_TARGET_OK);
   proto::EventEnableRequest enable{};
@@ -27,7 +41,7 @@ TEST_F(EngineConcurrency, RequestsInterruptsAndMeasurementThreadsShareTheBoard) 
 
   std::atomic<bool> stop{false};
   std::atomic<int> reads{0};
-  std::thread reader([&] {
+  ServiceThread reader("reader", [&] {
     while (!stop.load()) {
       const Reply freq = FreqRead(0);
       const Reply events = EventRead(1);
@@ -35,7 +49,7 @@ TEST_F(EngineConcurrency, RequestsInterruptsAndMeasurementThreadsShareTheBoard) 
       platform::Sleep(2);
     }
   });
-  std::thread outputs([&] {
+  ServiceThread outputs("outputs", [&] {
     while (!stop.load()) {
       FreqOut(1, 2, 0x0600);
       Reset(1);
@@ -47,8 +61,8 @@ TEST_F(EngineConcurrency, RequestsInterruptsAndMeasurementThreadsShareTheBoard) 
   EXPECT_EQ(Reset(0).result, 1);
   EXPECT_LT(MsSince(begin), 500.0);
   stop.store(true);
-  reader.join();
-  outputs.join();
+  reader.Join();
+  outputs.Join();
 
   EXPECT_GT(reads.load(), 10);
   // A read after the reset may have started a new measurement; the next
@@ -59,7 +73,7 @@ TEST_F(EngineConcurrency, RequestsInterruptsAndMeasurementThreadsShareTheBoard) 
 
 // Whether counter n is owned by a function, asked without side effects: an
 // enable without a loaded setting is refused as busy only on an owned counter.
-class EngineRaces : public CounterTarget {
+class EngineRaces : public EngineConcurrency {
  protected:
   bool Owned(std::uint16_t n) {
     const Reply reply = PwmEnable(n);
@@ -73,14 +87,14 @@ class EngineRaces : public CounterTarget {
   }
 };
 
-TEST_F(EngineRaces, AnEventCountStartCutShortByAResetIsNotMarkedAgain) {
+TEST_P(EngineRaces, AnEventCountStartCutShortByAResetIsNotMarkedAgain) {
   Input(0, 1'000'000.0);
   for (std::uint32_t delayMs : {0u, 5u, 20u, 35u, 50u, 70u}) {
     // The start settles for 50 ms after arming; the reset comes at `delayMs`.
-    std::thread start([&] { EventStart(0); });
+    ServiceThread start("start", [&] { EventStart(0); });
     platform::Sleep(delayMs);
     ASSERT_EQ(Reset(0).result, 1);
-    start.join();
+    start.Join();
     // Either the reset came after the start (idle, not counting) or before it
     // (counting, owned): never owned without counting.
     const std::uint64_t before = Total(0);
@@ -91,14 +105,14 @@ TEST_F(EngineRaces, AnEventCountStartCutShortByAResetIsNotMarkedAgain) {
   }
 }
 
-TEST_F(EngineRaces, AFrequencyStartCutShortByAResetLeavesNoMeasurementBehind) {
+TEST_P(EngineRaces, AFrequencyStartCutShortByAResetLeavesNoMeasurementBehind) {
   Input(0, 20'000.0);  // the 2 ms pass hands over to the 1 s gate thread
   const std::size_t threadsBefore = platform::LiveThreadCount();
   for (std::uint32_t delayMs : {0u, 3u, 8u, 12u, 16u, 25u}) {
-    std::thread start([&] { FreqStart(0, 0); });
+    ServiceThread start("start", [&] { FreqStart(0, 0); });
     platform::Sleep(delayMs);
     ASSERT_EQ(Reset(0).result, 1);
-    start.join();
+    start.Join();
     platform::Sleep(5);
     // Owned with its gate thread running, or free with no thread at all.
     const bool owned = Owned(0);
@@ -109,18 +123,18 @@ TEST_F(EngineRaces, AFrequencyStartCutShortByAResetLeavesNoMeasurementBehind) {
   }
 }
 
-TEST_F(EngineRaces, ConcurrentFrequencyStartsRunOneMeasurement) {
+TEST_P(EngineRaces, ConcurrentFrequencyStartsRunOneMeasurement) {
   Input(0, 20'000.0);
   const std::size_t threadsBefore = platform::LiveThreadCount();
   for (int round = 0; round < 5; ++round) {
-    std::vector<std::thread> starts;
+    std::vector<std::unique_ptr<ServiceThread>> starts;
     std::atomic<int> accepted{0};
     for (int t = 0; t < 4; ++t) {
-      starts.emplace_back([&] {
+      starts.push_back(std::make_unique<ServiceThread>("start " + std::to_string(t), [&] {
         if (FreqStart(0, 0).result == 1) accepted.fetch_add(1);
-      });
+      }));
     }
-    for (std::thread& s : starts) s.join();
+    for (auto& start : starts) start->Join();
     EXPECT_EQ(accepted.load(), 4);
     // One 1 s gate thread, never one per start.
     EXPECT_EQ(platform::LiveThreadCount(), threadsBefore + 1) << "round " << round;
@@ -128,6 +142,9 @@ TEST_F(EngineRaces, ConcurrentFrequencyStartsRunOneMeasurement) {
     EXPECT_EQ(platform::LiveThreadCount(), threadsBefore);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Clocks, EngineConcurrency, ::testing::Values(QIO_TARGET_VIRTUAL_TIME, 0u), ClockName);
+INSTANTIATE_TEST_SUITE_P(Clocks, EngineRaces, ::testing::Values(QIO_TARGET_VIRTUAL_TIME, 0u), ClockName);
 
 }  // namespace
 }  // namespace qio::test

@@ -21,25 +21,31 @@ class EventCountingTest : public CounterTarget {
 };
 
 TEST_F(EventCountingTest, DefaultModeCountsTheInputEdges) {
-  Input(0, 10'000.0);
+  Input(0, 10'000.0);  // rising edges at 0, 100 us, 200 us, ... of the clock
   TraceOn();
-  const std::uint64_t before = platform::NowNs();
   ASSERT_EQ(EventStart(0).result, 1);
-  const std::uint64_t started = platform::NowNs();
-  const std::vector<Write> writes = TraceWrites();
+  std::vector<QioPortAccess> trace = TraceAccesses();
+  std::vector<Write> writes;
+  for (const QioPortAccess& a : trace) {
+    if (a.isWrite) writes.push_back({a.offset, a.width, a.value});
+  }
   EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0x0218));
   EXPECT_TRUE(Contains(writes, regs::LoadRegister(0), 1));
   EXPECT_TRUE(Contains(writes, regs::kInterruptControl, 0x0001));  // counter 0's terminal count
+  const std::vector<std::uint64_t> arms = InstantsOf(trace, 0, qio::board::command::kLoadAndArm);
+  ASSERT_EQ(arms.size(), 1u);
+  // The start settles 50 ms after the arm.
+  EXPECT_EQ(Now() - arms[0], Ms(50));
 
   platform::Sleep(100);
-  const std::uint64_t readBegin = platform::NowNs();
   const EventCount read = Read(0);
-  const std::uint64_t readEnd = platform::NowNs();
+  const std::vector<std::uint64_t> latches = InstantsOf(TraceAccesses(), 0, qio::board::command::kLatch);
+  ASSERT_EQ(latches.size(), 1u);
   EXPECT_EQ(read.result, 1);
   EXPECT_EQ(read.tally, 0);
-  // 10 edges per millisecond since the arm, which lies inside the start.
-  EXPECT_GE(read.count, static_cast<std::uint32_t>((readBegin - started) / 100'000));
-  EXPECT_LE(read.count, static_cast<std::uint32_t>((readEnd - before) / 100'000) + 1);
+  // One edge every 100 us after the arm, up to the latch: 150 ms, 1500 edges.
+  EXPECT_EQ(latches[0] - arms[0], Ms(150));
+  EXPECT_EQ(read.count, 1500u);
 }
 
 TEST_F(EventCountingTest, ConfiguredModeIsUsedOnceThenTheDefault) {
@@ -74,21 +80,22 @@ TEST_F(EventCountingTest, BusyCounterRefusesTheStart) {
 }
 
 TEST_F(EventCountingTest, TallyOfTerminalCountsExtendsTheCount) {
-  // 65536 edges per terminal count: one every 65.5 ms at 1 MHz.
+  // 65536 edges per terminal count: one every 65.536 ms at 1 MHz.
   Input(1, 1'000'000.0);
-  const std::uint64_t before = platform::NowNs();
+  TraceOn();
   ASSERT_EQ(EventStart(1).result, 1);
-  const std::uint64_t started = platform::NowNs();
-  platform::Sleep(300);
-  const std::uint64_t readBegin = platform::NowNs();
-  const EventCount read = Read(1);
-  const std::uint64_t readEnd = platform::NowNs();
-  ASSERT_EQ(read.result, 1);
-  EXPECT_GE(read.tally, 3);
-  const std::uint64_t total = std::uint64_t{read.tally} * 65536 + read.count;
-  // A terminal count just before the latch may not be tallied yet: allow one.
-  EXPECT_GE(total + 65536, (readBegin - started) / 1000);
-  EXPECT_LE(total, (readEnd - before) / 1000 + 1);
+  const std::vector<std::uint64_t> arms = InstantsOf(TraceAccesses(), 1, qio::board::command::kLoadAndArm);
+  ASSERT_EQ(arms.size(), 1u);
+  for (const std::uint64_t after : {Ms(65), Ms(66), Ms(300), Ms(1000)}) {
+    SleepUntil(arms[0] + after);
+    const EventCount read = Read(1);
+    ASSERT_EQ(read.result, 1);
+    // Every terminal count is serviced at its instant: the total is the
+    // edges since the arm, exactly, also right after a wrap.
+    const std::uint64_t edges = after / 1000;
+    EXPECT_EQ(read.tally, edges / 65536) << after;
+    EXPECT_EQ(std::uint64_t{read.tally} * 65536 + read.count, edges) << after;
+  }
 
   // The reset removes the counter's interrupt: the tally stands still.
   ASSERT_EQ(Reset(1).result, 1);
@@ -98,6 +105,7 @@ TEST_F(EventCountingTest, TallyOfTerminalCountsExtendsTheCount) {
   const EventCount later = Read(1);
   EXPECT_EQ(later.result, 1);
   EXPECT_EQ(later.tally, tally);
+  EXPECT_EQ(tally, 15u);
 }
 
 TEST_F(EventCountingTest, ReadOfAnIdleCounterReportsWhatItHolds) {
@@ -106,6 +114,26 @@ TEST_F(EventCountingTest, ReadOfAnIdleCounterReportsWhatItHolds) {
   EXPECT_EQ(read.result, 1);
   EXPECT_EQ(read.count, 0u);  // reset and never armed
   EXPECT_EQ(read.tally, 0);
+}
+
+class EventCountingRealTime : public RealTimeCounterTarget {};
+
+TEST_F(EventCountingRealTime, TheTallyFollowsTheEdgesOnTheRealClock) {
+  Input(1, 1'000'000.0);
+  const std::uint64_t before = platform::NowNs();
+  ASSERT_EQ(EventStart(1).result, 1);
+  const std::uint64_t started = platform::NowNs();
+  platform::Sleep(300);
+  const std::uint64_t readBegin = platform::NowNs();
+  const Reply reply = EventRead(1);
+  const std::uint64_t readEnd = platform::NowNs();
+  ASSERT_EQ(reply.result, 1);
+  const auto record = reply.As<proto::CounterEventReadRecord>();
+  EXPECT_GE(record.tally, 3);
+  const std::uint64_t total = std::uint64_t{record.tally} * 65536 + record.count;
+  // A terminal count just before the latch may not be tallied yet: allow one.
+  EXPECT_GE(total + 65536, (readBegin - started) / 1000);
+  EXPECT_LE(total, (readEnd - before) / 1000 + 1);
 }
 
 }  // namespace

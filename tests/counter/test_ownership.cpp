@@ -88,14 +88,17 @@ TEST_F(Ownership, TwoEventCountsKeepTheirInterruptsThroughEnablesAndResets) {
 TEST_F(Ownership, CountedRunOverlappingAnEventEnableStillEnds) {
   ASSERT_EQ(PwmSetting(1, 10.0f, 5.0f, 5).result, 1);
   ASSERT_EQ(PwmEnable(1).result, 1);
+  const std::uint64_t enabled = Now();
   // DI enables write the interrupt-enable register while the window is open.
   for (unsigned source : {0u, 8u, 16u}) ASSERT_EQ(EnableEvent(static_cast<std::uint16_t>(source), true).result, 1);
   ASSERT_EQ(EnableEvent(8, false).result, 1);
   EXPECT_EQ(EventStart(0).error, kBusy);  // the prescaler still runs
-  // Five periods of 10 ms: both counters are free again soon after.
-  const std::uint64_t begin = platform::NowNs();
-  while (EventStart(1).result != 1 && MsSince(begin) < 2000.0) platform::Sleep(10);
-  EXPECT_LT(MsSince(begin), 2000.0) << "the counted run never ended";
+  // Five periods of 10 ms (and a prescaler count of 0.8 us): the window
+  // closes 50 ms after the enable, and both counters are free from then on.
+  SleepUntil(enabled + Ms(50));
+  EXPECT_EQ(EventStart(1).error, kBusy);
+  SleepUntil(enabled + Ms(51));
+  EXPECT_EQ(EventStart(1).result, 1) << "the counted run never ended";
   EXPECT_EQ(EventStart(0).result, 1);
 }
 

@@ -48,8 +48,8 @@ TEST_F(PwmMeasurement, FastSignalIsTimedOnTheBaseClock) {
   TraceOn();
   const Phases phases = Measure();
   EXPECT_EQ(phases.result, 1);
-  EXPECT_NEAR(phases.firstUs, 15.0f, 0.001f);   // 300 ticks of 50 ns
-  EXPECT_NEAR(phases.secondUs, 35.0f, 0.001f);
+  EXPECT_FLOAT_EQ(phases.firstUs, 15.0f);   // 300 ticks of 50 ns
+  EXPECT_FLOAT_EQ(phases.secondUs, 35.0f);
   const std::vector<Write> writes = TraceWrites();
   EXPECT_TRUE(Contains(writes, regs::ModeRegister(0), 0xA048));
   EXPECT_TRUE(Contains(writes, regs::ModeRegister(1), 0xF048));
@@ -60,8 +60,8 @@ TEST_F(PwmMeasurement, SignalAroundAKilohertzIsTimedOnTwoMegahertz) {
   TraceOn();
   const Phases phases = Measure();
   EXPECT_EQ(phases.result, 1);
-  EXPECT_NEAR(phases.firstUs, 625.0f, 0.5f);
-  EXPECT_NEAR(phases.secondUs, 625.0f, 0.5f);
+  EXPECT_FLOAT_EQ(phases.firstUs, 625.0f);  // 1250 ticks of 0.5 us
+  EXPECT_FLOAT_EQ(phases.secondUs, 625.0f);
   EXPECT_TRUE(Contains(TraceWrites(), regs::ClockGenerator(0), 0x1304));  // 10 MHz / 5
 }
 

@@ -58,10 +58,12 @@ class QIO_PLATFORM_API Condition {
   detail::ParkQueue parked_;
 };
 
-// A thread of the hosted system itself, not of the software on the target
-// (a device model's timer): it is not listed among the target's threads
-// (LiveThreadCount) and its owner joins it. In virtual time the clock knows
-// it from construction on, under `name`, and Join is a platform wait.
+// A thread that the clock knows from its construction on, under `name`, so
+// that in virtual time it takes its turns in a fixed order from its first
+// instruction: a thread of the hosted system itself (a device model's timer),
+// or one a test starts beside the target's. It is not listed among the
+// target's threads (LiveThreadCount); its owner joins it, and Join is a
+// platform wait.
 class QIO_PLATFORM_API ServiceThread {
  public:
   ServiceThread(std::string name, std::function<void()> body);
