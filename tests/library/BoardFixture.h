@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qio/platform/clock.h"
@@ -30,11 +31,13 @@ inline const char* const kBoardRegistry = R"(REGEDIT4
 "DigPortCfg"=hex:00,00,00
 )";
 
+// Boots on the virtual clock unless a test overrides BootFlags(): waits take
+// no real time and what the board shows at an instant is exact.
 class BoardTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string text = std::string(kBoardRegistry) + ExtraRegistry();
-    ASSERT_EQ(qio_target_boot(text.c_str(), &target_), QIO_TARGET_OK) << qio_target_last_message();
+    ASSERT_EQ(qio_target_boot_ex(text.c_str(), BootFlags(), &target_), QIO_TARGET_OK) << qio_target_last_message();
     board_ = qio_target_board(target_, kBoardBase);
     ASSERT_NE(board_, nullptr);
     ASSERT_EQ(DeviceOpen(DeviceNumber(), &handle_), ZQS_SUCCESS);
@@ -45,6 +48,7 @@ class BoardTest : public ::testing::Test {
     if (target_ != nullptr) qio_target_shutdown(target_);
   }
 
+  virtual unsigned BootFlags() const { return QIO_TARGET_VIRTUAL_TIME; }
   // Registry text merged after the board's key.
   virtual std::string ExtraRegistry() const { return ""; }
   virtual std::uint32_t DeviceNumber() const { return 0; }
@@ -64,6 +68,14 @@ class BoardTest : public ::testing::Test {
       if (a.isWrite && a.offset == offset) out.push_back(a);
     }
     return out;
+  }
+
+  // Joins an application thread. Joining is a wait outside the target, so
+  // the joining thread lets go of the clock first, as an application on the
+  // virtual clock must (its next call attaches it again).
+  static void Join(std::thread& thread) {
+    qio_target_detach_thread();
+    thread.join();
   }
 
   // Waits up to `ms` for pred() to hold, on the platform clock.

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "BoardFixture.h"
 #include "DeviceTable.h"
@@ -44,6 +45,31 @@ TEST_F(BoardEventTest, DiEdgeReportsTheChannelAndTheLatchedPorts) {
   EXPECT_EQ(type, ZQS_EVENT_TIMEOUT);
 }
 
+TEST_F(BoardEventTest, ADiSquareWaveWakesTheWaiterAtEachRisingEdgeExactly) {
+  // 100 Hz on channel 9 (B1).
+  ASSERT_EQ(DioEnableEventAndSpecifyDiPorts(handle_, ZQS_EVENT_DI(9), 0, 3), ZQS_SUCCESS);
+  const std::uint64_t start = qio_target_now_ns(target_);
+  ASSERT_EQ(qio_sim_set_di_square(board_, 9, 100.0), QIO_TARGET_OK);
+  std::vector<std::uint64_t> arrivals;
+  for (int i = 0; i < 5; ++i) {
+    std::uint16_t type = 0;
+    ASSERT_EQ(CheckEvent(handle_, &type, 1000), ZQS_SUCCESS);
+    ASSERT_EQ(type, ZQS_EVENT_DI(9));
+    arrivals.push_back(qio_target_now_ns(target_) - start);
+  }
+  // The interrupt thread serves each edge at its instant; the square wave
+  // starts with a rising edge.
+  const std::vector<std::uint64_t> expected{0, 10'000'000, 20'000'000, 30'000'000, 40'000'000};
+  EXPECT_EQ(arrivals, expected);
+  // A time-out ends exactly at its deadline.
+  ASSERT_EQ(DioDisableEvent(handle_, ZQS_EVENT_DI(9)), ZQS_SUCCESS);
+  std::uint16_t type = 0;
+  const std::uint64_t before = qio_target_now_ns(target_);
+  ASSERT_EQ(CheckEvent(handle_, &type, 250), ZQS_SUCCESS);
+  EXPECT_EQ(type, ZQS_EVENT_TIMEOUT);
+  EXPECT_EQ(qio_target_now_ns(target_) - before, 250'000'000u);
+}
+
 TEST_F(BoardEventTest, TriggerCountSignalsEveryNthEdge) {
   ASSERT_EQ(EnableEvent(handle_, ZQS_EVENT_DI(3), 1, 2), ZQS_SUCCESS);
   std::uint16_t type = 0;
@@ -77,8 +103,8 @@ TEST_F(BoardEventTest, LastCloseFromAnotherThreadWakesTheWaiter) {
   });
   ASSERT_TRUE(WaitFor([&] { return CallsInProgress(handle_) == 1; }));
   std::thread closer([&] { DeviceClose(&handle_); });
-  closer.join();
-  waiter.join();
+  Join(closer);
+  Join(waiter);
   EXPECT_EQ(result.load(), ZQS_SUCCESS);
   EXPECT_EQ(reported.load(), ZQS_EVENT_DEVICE_CLOSED);
   EXPECT_EQ(handle_, 0u);
@@ -99,6 +125,23 @@ TEST_F(BoardEventTest, CounterTypesAreRefusedThePortSelectionButEnabled) {
   std::uint8_t latched[1] = {};
   EXPECT_EQ(DioGetLatestEventDiPortsState(handle_, ZQS_EVENT_TERMINAL_COUNT1, latched, 1),
             ZQS_ERROR_BASE(0) + ZQS_LOW_DI_CHANNEL);
+}
+
+class BoardEventRealTime : public BoardTest {
+ protected:
+  unsigned BootFlags() const override { return 0; }
+};
+
+TEST_F(BoardEventRealTime, DiEdgeWakesTheWaiterOnTheRealClock) {
+  ASSERT_EQ(DioEnableEventAndSpecifyDiPorts(handle_, ZQS_EVENT_DI(5), 1, 2), ZQS_SUCCESS);
+  ASSERT_EQ(qio_sim_set_di(board_, 0, 0x20), QIO_TARGET_OK);
+  std::uint16_t type = 0;
+  ASSERT_EQ(CheckEvent(handle_, &type, 5000), ZQS_SUCCESS);
+  EXPECT_EQ(type, ZQS_EVENT_DI(5));
+  const std::uint64_t before = qio_target_now_ns(target_);
+  ASSERT_EQ(CheckEvent(handle_, &type, 30), ZQS_SUCCESS);
+  EXPECT_EQ(type, ZQS_EVENT_TIMEOUT);
+  EXPECT_GE(qio_target_now_ns(target_) - before, 30'000'000u);
 }
 
 }  // namespace

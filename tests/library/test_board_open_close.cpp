@@ -90,7 +90,7 @@ TEST_F(BoardOpenCloseTest, ThreadsOpeningClosingAndWaitingLeaveNothingBehind) {
       }
     });
   }
-  for (std::thread& t : threads) t.join();
+  for (std::thread& t : threads) Join(t);
   EXPECT_FALSE(wrong);
   ASSERT_EQ(DeviceClose(&handle_), ZQS_SUCCESS);
   EXPECT_EQ(OpenDeviceCount(), 0u);
