@@ -1,5 +1,7 @@
 // count, freq and the output commands, one-shot, checked against the
 // simulated signals they were given.
+#include <chrono>
+
 #include "ToolRunner.h"
 
 namespace qio::tool::test {
@@ -17,15 +19,24 @@ TEST_F(CounterTest, CountStartReadAndWatch) {
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_TRUE(result.Json().contains("total"));
 
-  result = Run({"count", "watch", "0", "--for", "0.6s", "--input", "0=100kHz", "--json"});
+  // On the virtual clock: a sample every 250 ms and one when the 0.7 s are
+  // up, each the exact number of 100 kHz edges since the arm (which the
+  // start's 50 ms settle puts before the watch begins).
+  result = Run({"--virtual-time", "count", "watch", "0", "--for", "0.7s", "--input", "0=100kHz", "--json"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   const nlohmann::json watch = result.Json();
-  EXPECT_GE(watch["samples"].size(), 2u);
-  // About 0.6 s of 100 kHz, counted past the 16 bits of the counter.
-  EXPECT_GT(watch["total"].get<unsigned>(), 40000u);
-  EXPECT_LT(watch["total"].get<unsigned>(), 150000u);
-  EXPECT_GT(watch["samples"].back()["tally"].get<unsigned>(), 0u);
-  EXPECT_NEAR(watch["rate"].get<double>(), 100e3, 5e3);
+  ASSERT_EQ(watch["samples"].size(), 3u) << watch.dump();
+  const double times[] = {0.25, 0.5, 0.7};
+  const unsigned totals[] = {30000, 55000, 75000};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_DOUBLE_EQ(watch["samples"][i]["t"].get<double>(), times[i]);
+    EXPECT_EQ(watch["samples"][i]["total"].get<unsigned>(), totals[i]);
+  }
+  // Counted past the 16 bits of the counter: one terminal count tallied.
+  EXPECT_EQ(watch["total"].get<unsigned>(), 75000u);
+  EXPECT_EQ(watch["samples"].back()["tally"].get<unsigned>(), 1u);
+  EXPECT_EQ(watch["samples"].back()["count"].get<unsigned>(), 75000u - 65536u);
+  EXPECT_DOUBLE_EQ(watch["rate"].get<double>(), 100e3);
 }
 
 TEST_F(CounterTest, FrequencyOnThePeriodMethod) {
@@ -37,7 +48,7 @@ TEST_F(CounterTest, FrequencyOnThePeriodMethod) {
 }
 
 TEST_F(CounterTest, SlowFrequencyAnnouncesItsPass) {
-  const ToolResult result = Run({"freq", "0", "--input", "0=100Hz"});
+  const ToolResult result = Run({"--virtual-time", "freq", "0", "--input", "0=100Hz"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_THAT(result.out, HasSubstr("measuring: "));
   EXPECT_THAT(result.out, HasSubstr("100 kHz time base"));
@@ -47,30 +58,50 @@ TEST_F(CounterTest, SlowFrequencyAnnouncesItsPass) {
 TEST_F(CounterTest, OneShotWaitsForTheFirstResultOfTheSlowPass) {
   // A 1 Hz phase can still be counting when the 1.3 s pass latches: the
   // result comes after the pass's completion wait, and one read is enough.
-  const ToolResult result = Run({"freq", "0", "--input", "0=1Hz", "--json"});
+  const ToolResult result = Run({"--virtual-time", "freq", "0", "--input", "0=1Hz", "--json"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_NEAR(result.Json()["hz"].get<double>(), 1.0, 0.01);
-  const ToolResult text = Run({"freq", "0", "--input", "0=2Hz"});
+  EXPECT_EQ(result.Json()["hz"].get<double>(), 1.0);
+  const ToolResult text = Run({"freq", "0", "--input", "0=2Hz", "--virtual-time"});
   ASSERT_EQ(text.exitCode, 0) << text.err;
   EXPECT_THAT(text.out, HasSubstr("about 1.3 s (up to 2.0 s)"));
   EXPECT_THAT(text.out, HasSubstr("counter 0: 2 Hz"));
   // No signal at all: the pass publishes 0 Hz, and says so.
-  const ToolResult none = Run({"freq", "0", "--json"});
+  const ToolResult none = Run({"--virtual-time", "freq", "0", "--json"});
   ASSERT_EQ(none.exitCode, 0) << none.err;
   EXPECT_EQ(none.Json()["hz"].get<double>(), 0.0);
 }
 
-TEST_F(CounterTest, FixedGateAndWatch) {
-  ToolResult result = Run({"freq", "0", "--gate", "10ms", "--input", "0=50kHz", "--json"});
+TEST_F(CounterTest, OneHertzOnTheVirtualClockTakesNoRealTime) {
+  const auto begin = std::chrono::steady_clock::now();
+  const ToolResult result = Run({"--virtual-time", "freq", "0", "--input", "0=1Hz"});
+  const auto wall = std::chrono::steady_clock::now() - begin;
   ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_NEAR(result.Json()["hz"].get<double>(), 50000, 250);
+  EXPECT_THAT(result.out, HasSubstr("counter 0: 1 Hz  (period method, 100 kHz time base)"));
+  // About 20 ms on an idle machine; the real clock's measurement takes 2 s.
+  EXPECT_LT(wall, std::chrono::milliseconds(1500)) << "a sanity bound, generous for a loaded machine";
+}
+
+TEST_F(CounterTest, OneHertzOnTheRealClockToo) {
+  const ToolResult result = Run({"freq", "0", "--input", "0=1Hz"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("counter 0: 1 Hz"));
+}
+
+TEST_F(CounterTest, FixedGateAndWatch) {
+  ToolResult result = Run({"--virtual-time", "freq", "0", "--gate", "10ms", "--input", "0=50kHz", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.Json()["hz"].get<double>(), 50000.0);
   EXPECT_EQ(result.Json()["gateMs"], 10);
 
-  result = Run({"freq", "0", "--watch", "--for", "1.2s", "--input", "0=1MHz", "--json"});
+  result = Run({"--virtual-time", "freq", "0", "--watch", "--for", "1.2s", "--input", "0=1MHz", "--json"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   const nlohmann::json watch = result.Json();
-  ASSERT_GE(watch["readings"].size(), 1u);
-  for (const nlohmann::json& reading : watch["readings"]) EXPECT_NEAR(reading["hz"].get<double>(), 1e6, 5e3);
+  // A reading every half second, each with the 14 ms of its new 2 ms pass.
+  ASSERT_EQ(watch["readings"].size(), 3u) << watch.dump();
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(watch["readings"][i]["hz"].get<double>(), 1e6);
+    EXPECT_DOUBLE_EQ(watch["readings"][i]["t"].get<double>(), 0.514 * static_cast<double>(i + 1));
+  }
 }
 
 TEST_F(CounterTest, PulseShowsTheOutputAndItsWaveform) {

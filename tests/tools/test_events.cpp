@@ -10,8 +10,8 @@ using ::testing::HasSubstr;
 class EventsTest : public ToolTest {};
 
 TEST_F(EventsTest, DiEventsLatchTheChosenPorts) {
-  const ToolResult result = Run({"events", "--enable", "di5,ports=B:C", "--count", "2", "--timeout", "5s",
-                                 "--di-square", "5=100Hz", "--di", "B=0x3C", "--di", "C=0x81", "--json"});
+  const ToolResult result = Run({"--virtual-time", "events", "--enable", "di5,ports=B:C", "--count", "2", "--timeout",
+                                 "5s", "--di-square", "5=100Hz", "--di", "B=0x3C", "--di", "C=0x81", "--json"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   const nlohmann::json events = result.Json();
   EXPECT_EQ(events["ended"], "count");
@@ -22,10 +22,34 @@ TEST_F(EventsTest, DiEventsLatchTheChosenPorts) {
     EXPECT_EQ(event["ports"]["B"], 0x3C);
     EXPECT_EQ(event["ports"]["C"], 0x81);
   }
-  // Two rising edges of 100 Hz lie about 10 ms apart.
+  // Two rising edges of 100 Hz, 10 ms apart on the virtual clock.
+  const double gap = events["events"][1]["t"].get<double>() - events["events"][0]["t"].get<double>();
+  EXPECT_NEAR(gap, 0.010, 1e-9);
+}
+
+TEST_F(EventsTest, DiEventsOnTheRealClock) {
+  const ToolResult result = Run({"events", "--enable", "di5,ports=B:C", "--count", "2", "--timeout", "5s",
+                                 "--di-square", "5=100Hz", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const nlohmann::json events = result.Json();
+  ASSERT_EQ(events["events"].size(), 2u);
   const double gap = events["events"][1]["t"].get<double>() - events["events"][0]["t"].get<double>();
   EXPECT_GT(gap, 0.002);
   EXPECT_LT(gap, 0.5);
+}
+
+TEST_F(EventsTest, TheShellOnTheVirtualClockCountsAndTimesExactly) {
+  // The README's session: a 1 MHz count with its terminal counts as events.
+  const ToolResult result = Run({"--virtual-time", "shell"},
+                                "count start 1 --input 1=1MHz\n"
+                                "events --enable tc1 --count 2\n"
+                                "count read 1\n");
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  // The start settles 50 ms after the arm; the terminal counts come every
+  // 65.536 ms from the arm: 15.536 ms and 81.072 ms into the events command.
+  EXPECT_THAT(result.out, HasSubstr("    0.016 s  TC1   (0x5001)"));
+  EXPECT_THAT(result.out, HasSubstr("    0.081 s  TC1   (0x5001)"));
+  EXPECT_THAT(result.out, HasSubstr("counter 1: total 131072 (tally 2 x 65536 + count 0)"));
 }
 
 TEST_F(EventsTest, TextShowsTypeAndPorts) {
@@ -39,7 +63,8 @@ TEST_F(EventsTest, TextShowsTypeAndPorts) {
 
 TEST_F(EventsTest, TimeOutWithoutEvents) {
   // Exit code 3: the wait ended on its time-out with nothing to show.
-  const ToolResult result = Run({"events", "--enable", "tc1", "--enable", "di7", "--timeout", "0.3s", "--json"});
+  const ToolResult result =
+      Run({"--virtual-time", "events", "--enable", "tc1", "--enable", "di7", "--timeout", "0.3s", "--json"});
   ASSERT_EQ(result.exitCode, 3) << result.err;
   const nlohmann::json events = result.Json();
   EXPECT_EQ(events["ended"], "timeout");

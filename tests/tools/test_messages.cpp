@@ -148,8 +148,8 @@ TEST_F(MessagesTest, LinesInEitherNotation) {
   // A square wave on a line named either way raises DI events of channel 9.
   for (const char* square : {"B1=200Hz", "9=200Hz"}) {
     for (const char* source : {"diB1", "di9", "b1"}) {
-      const ToolResult events = Run({"events", "--enable", source, "--count", "1", "--timeout", "5s",
-                                     "--di-square", square, "--json"});
+      const ToolResult events = Run({"--virtual-time", "events", "--enable", source, "--count", "1", "--timeout",
+                                     "5s", "--di-square", square, "--json"});
       ASSERT_EQ(events.exitCode, 0) << square << " " << source << events.err;
       EXPECT_EQ(events.Json()["events"][0]["type"], 0x3409);
       EXPECT_EQ(events.Json()["events"][0]["line"], "B1");

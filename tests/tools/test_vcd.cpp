@@ -94,7 +94,7 @@ class VcdTest : public ToolTest {
 
 TEST_F(VcdTest, PwmOnOut1ReadBackByOwnReader) {
   const std::string vcd = dir_ + "/pwm.vcd";
-  const ToolResult result = Run({"run", PwmRun(), "--vcd", vcd, "--input", "0=10kHz"});
+  const ToolResult result = Run({"--virtual-time", "run", PwmRun(), "--vcd", vcd, "--input", "0=10kHz"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   const std::string text = ReadFile(vcd);
   EXPECT_THAT(text, HasSubstr("$timescale 1 ns $end"));
@@ -123,7 +123,7 @@ TEST_F(VcdTest, PwmOnOut1ReadBackByOwnReader) {
 
 TEST_F(VcdTest, PwmOnOut1ReadBackBySigrokOrOwnReader) {
   const std::string vcd = dir_ + "/bits.vcd";
-  const ToolResult result = Run({"run", PwmRun(), "--vcd", vcd, "--vcd-bits"});
+  const ToolResult result = Run({"--virtual-time", "run", PwmRun(), "--vcd", vcd, "--vcd-bits"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   std::string text = ReadFile(vcd);
   const std::string sigrok = FindSigrok();
@@ -178,7 +178,8 @@ TEST_F(VcdTest, PortsAndRegisterAccesses) {
 
 TEST_F(VcdTest, CapMarksTheRestUnknown) {
   const std::string vcd = dir_ + "/fast.vcd";
-  const ToolResult result = Run({"count", "watch", "0", "--for", "0.3s", "--input", "0=20MHz", "--vcd", vcd});
+  const ToolResult result =
+      Run({"--virtual-time", "count", "watch", "0", "--for", "0.3s", "--input", "0=20MHz", "--vcd", vcd});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_THAT(result.err, HasSubstr("CLK0 reached 100000 changes"));
   const std::string text = ReadFile(vcd);

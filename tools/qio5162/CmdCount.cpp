@@ -1,6 +1,8 @@
 // count and freq: event counting and frequency measurement on the counters.
 #include <cmath>
 
+#include <algorithm>
+
 #include "Commands.h"
 #include "Interrupt.h"
 #include "ResultText.h"
@@ -146,7 +148,10 @@ void RunCountWatch(CommandContext& context, const CounterOptions& options) {
   std::uint64_t lastNs = platform::NowNs();
   double rate = 0;
   while (!Interrupted()) {
-    const bool more = SleepUnlessInterrupted(250);
+    // Every 250 ms, and the last sample when the time given is up.
+    unsigned step = 250;
+    if (duration > 0) step = static_cast<unsigned>(std::lround(std::clamp((duration - Seconds(begin)) * 1000.0, 0.0, 250.0)));
+    const bool more = SleepUnlessInterrupted(step);
     const CountSample now = ReadCount(h, counter);
     const std::uint64_t nowNs = platform::NowNs();
     rate = static_cast<double>(now.Total() - last.Total()) / (static_cast<double>(nowNs - lastNs) / 1e9);
