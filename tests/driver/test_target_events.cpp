@@ -13,10 +13,11 @@ namespace {
 
 using namespace protocol;
 
+// On the virtual clock: the interrupt thread serves an edge at its instant.
 class EventTest : public TargetTest {
  protected:
   void SetUp() override {
-    Boot();
+    Boot(nullptr, QIO_TARGET_VIRTUAL_TIME);
     ASSERT_NE(board_, nullptr);
     stream = Open();
     ASSERT_NE(stream, nullptr);
@@ -33,8 +34,12 @@ class EventTest : public TargetTest {
   // cleared the board's interrupt status.
   void EdgeAndWait(unsigned line, std::uint8_t restingA = 0) {
     SetDi(0, static_cast<std::uint8_t>(restingA | (1u << line)));
+    const std::uint64_t edge = platform::NowNs();
     std::vector<QioPortAccess> seen;
     ASSERT_TRUE(WaitForWrite(0x24, &seen)) << "interrupt not serviced";
+    for (const QioPortAccess& a : seen) {
+      if (a.isWrite && a.offset == 0x24) EXPECT_EQ(a.timeNs, edge) << "the status is cleared at the edge's instant";
+    }
     SetDi(0, restingA);
   }
   TargetReply Raw(std::uint32_t code, std::uint32_t offset, std::uint32_t value, unsigned width) {
