@@ -38,7 +38,9 @@ class EventTest : public TargetTest {
     std::vector<QioPortAccess> seen;
     ASSERT_TRUE(WaitForWrite(0x24, &seen)) << "interrupt not serviced";
     for (const QioPortAccess& a : seen) {
-      if (a.isWrite && a.offset == 0x24) EXPECT_EQ(a.timeNs, edge) << "the status is cleared at the edge's instant";
+      if (a.isWrite && a.offset == 0x24) {
+        EXPECT_EQ(a.timeNs, edge) << "the status is cleared at the edge's instant";
+      }
     }
     SetDi(0, restingA);
   }
