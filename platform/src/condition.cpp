@@ -104,7 +104,7 @@ bool CriticalSection::try_lock() { return mutex_.try_lock(); }
 // ---- ServiceThread --------------------------------------------------------------
 
 ServiceThread::ServiceThread(std::string name, std::function<void()> body) {
-  detail::Runner* runner = detail::PrepareThreadRunner(name);
+  detail::Runner* runner = detail::PrepareThreadRunner(name, detail::RunnerRank::kService);
   try {
     thread_ = std::thread(&ServiceThread::Run, this, runner, std::move(body));
   } catch (...) {

@@ -165,7 +165,7 @@ Handle CreateThread(ThreadProc proc, void* argument) {
   {
     std::scoped_lock lock(list.mutex);
     ended = TakeEndedLocked(list);
-    detail::Runner* runner = detail::PrepareThreadRunner(ThreadName(proc, ++list.created));
+    detail::Runner* runner = detail::PrepareThreadRunner(ThreadName(proc, ++list.created), detail::RunnerRank::kPlatform);
     try {
       // The new thread cannot finish before it is listed: its last step
       // takes this lock.

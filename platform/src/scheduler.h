@@ -28,6 +28,13 @@ std::uint64_t RealNowNs();
 
 std::unique_lock<std::mutex> ClockLock();
 
+// Who goes first among the threads ready at one instant.
+enum class RunnerRank : std::uint8_t {
+  kService = 0,      // a thread of the hosted system (ServiceThread): the board models
+  kPlatform = 1,     // a thread of the target's software (CreateThread): the driver's
+  kApplication = 2,  // any other thread that calls into the target
+};
+
 // The calling thread's runner, created on first use. Requires ClockLock().
 Runner& ThisRunnerLocked();
 
@@ -61,9 +68,10 @@ void WakeAllLocked(ParkQueue& queue);
 void YieldLocked(std::unique_lock<std::mutex>& clock);
 
 // A thread started by the platform: its runner is made by the creating
-// thread (ready, queued behind the threads ready now) before the thread
-// exists, so that the clock cannot jump past its start. Null in real time.
-Runner* PrepareThreadRunner(const std::string& name);
+// thread (ready, queued behind the threads of its rank ready now) before the
+// thread exists, so that the clock cannot jump past its start. Null in real
+// time.
+Runner* PrepareThreadRunner(const std::string& name, RunnerRank rank);
 // Undoes PrepareThreadRunner when the thread could not be started.
 void AbandonThreadRunner(Runner* runner);
 // The new thread's first act: takes its runner and waits for its turn.

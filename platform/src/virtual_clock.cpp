@@ -3,7 +3,11 @@
 // State of one session of the clock (from StartVirtualClock to
 // StopVirtualClock), all under one lock:
 //   current   the runner holding the turn, or none;
-//   ready     runners released and waiting for the turn, oldest first;
+//   ready     runners released and waiting for the turn: the hosted system's
+//             service threads (the board models' timers) first, then the
+//             platform's threads (the driver's), then application threads,
+//             oldest first within each, so that at every instant the board
+//             and the driver have done their part before an application looks;
 //   timed     blocked runners with a deadline, by (deadline, order of waiting);
 //   parked    each blocked runner also sits on the ParkQueue of the condition
 //             or lock it waits for (the queue lives in that object).
@@ -20,6 +24,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <array>
 #include <deque>
 #include <list>
 #include <map>
@@ -37,7 +42,7 @@ struct Runner {
   std::condition_variable turn;
   std::string name;
   bool inUse = false;
-  bool platformThread = false;  // started by the platform, not an application thread
+  RunnerRank rank = RunnerRank::kApplication;
   std::uint64_t session = 0;    // the session it is attached in; 0: none
   std::atomic<RunState> state{RunState::kIdle};
   // While blocked:
@@ -57,12 +62,42 @@ constexpr std::uint64_t kWatchPeriodNs = 50'000'000ull;
 
 using TimedKey = std::pair<std::uint64_t, std::uint64_t>;  // deadline, order of waiting
 
+// The runners waiting for the turn, by rank, oldest first within a rank.
+class ReadyQueue {
+ public:
+  void Push(Runner* r) { lanes_[static_cast<std::size_t>(r->rank)].push_back(r); }
+  bool Empty() const {
+    for (const auto& lane : lanes_) {
+      if (!lane.empty()) return false;
+    }
+    return true;
+  }
+  Runner* Pop() {
+    for (auto& lane : lanes_) {
+      if (lane.empty()) continue;
+      Runner* r = lane.front();
+      lane.pop_front();
+      return r;
+    }
+    return nullptr;
+  }
+  void Erase(Runner* r) {
+    for (auto& lane : lanes_) std::erase(lane, r);
+  }
+  void Clear() {
+    for (auto& lane : lanes_) lane.clear();
+  }
+
+ private:
+  std::array<std::deque<Runner*>, 3> lanes_;
+};
+
 struct ClockState {
   std::mutex mutex;
   std::atomic<std::uint64_t> nowNs{0};
   std::atomic<std::uint64_t> session{0};
   Runner* current = nullptr;
-  std::deque<Runner*> ready;
+  ReadyQueue ready;
   std::map<TimedKey, Runner*> timed;
   std::uint64_t timedOrder = 0;
   // Detached runners, and where the clock stood when the first detached:
@@ -119,7 +154,7 @@ Runner& NewRunnerLocked(ClockState& s) {
   }
   if (record == nullptr) record = &s.runners.emplace_back();
   record->inUse = true;
-  record->platformThread = false;
+  record->rank = RunnerRank::kApplication;
   record->session = 0;
   record->state.store(RunState::kIdle);
   record->parkedOn = nullptr;
@@ -167,7 +202,7 @@ void AdvanceLocked(ClockState& s, std::uint64_t t) {
     UnparkLocked(s, r);
     r.timedOut = true;
     r.state.store(RunState::kReady);
-    s.ready.push_back(&r);
+    s.ready.Push(&r);
   }
 }
 
@@ -181,7 +216,7 @@ bool PaceAllowsLocked(const ClockState& s, std::uint64_t t) {
 // after a jump of the clock to the runners due first.
 void DispatchLocked(ClockState& s) {
   if (!gOn.load() || s.current != nullptr) return;
-  if (s.ready.empty()) {
+  if (s.ready.Empty()) {
     if (s.timed.empty()) return;
     const std::uint64_t next = s.timed.begin()->first.first;
     if (!PaceAllowsLocked(s, next)) {
@@ -190,9 +225,7 @@ void DispatchLocked(ClockState& s) {
     }
     AdvanceLocked(s, next);
   }
-  Runner* next = s.ready.front();
-  s.ready.pop_front();
-  TakeTurnLocked(s, *next);
+  if (Runner* next = s.ready.Pop()) TakeTurnLocked(s, *next);
 }
 
 void DetachedJoinsLocked(ClockState& s) {
@@ -225,7 +258,7 @@ void EnterLocked(ClockState& s, Runner& r, std::unique_lock<std::mutex>& clock) 
         return;
       }
       r.state.store(RunState::kReady);
-      s.ready.push_back(&r);
+      s.ready.Push(&r);
       WaitTurnLocked(s, r, clock);
       return;
     case RunState::kReady:
@@ -240,7 +273,7 @@ void LeaveLocked(ClockState& s, Runner& r) {
     return;
   }
   if (r.state.load() == RunState::kDetached) DetachedLeavesLocked(s);
-  if (r.state.load() == RunState::kReady) std::erase(s.ready, &r);
+  if (r.state.load() == RunState::kReady) s.ready.Erase(&r);
   UnparkLocked(s, r);
   if (s.current == &r) s.current = nullptr;
   r.state.store(RunState::kIdle);
@@ -278,7 +311,7 @@ void ReportLocked(ClockState& s, std::unique_lock<std::mutex>& clock, std::strin
 std::uint64_t WatchOnceLocked(ClockState& s, std::unique_lock<std::mutex>& clock) {
   const std::uint64_t now = RealNowNs();
   std::uint64_t next = now + kWatchPeriodNs;
-  if (s.current == nullptr && s.ready.empty() && !s.timed.empty()) {
+  if (s.current == nullptr && s.ready.Empty() && !s.timed.empty()) {
     const std::uint64_t due = s.timed.begin()->first.first;
     if (PaceAllowsLocked(s, due)) {
       DispatchLocked(s);
@@ -301,9 +334,9 @@ std::uint64_t WatchOnceLocked(ClockState& s, std::unique_lock<std::mutex>& clock
   // Nothing will ever happen: every thread waits without a time-out, and an
   // application thread is among them.
   std::string waiting;
-  if (s.current == nullptr && s.ready.empty() && s.timed.empty() && s.detached == 0) {
+  if (s.current == nullptr && s.ready.Empty() && s.timed.empty() && s.detached == 0) {
     for (const Runner& r : s.runners) {
-      if (r.inUse && !r.platformThread && r.session == s.session.load() && r.state.load() == RunState::kBlocked) {
+      if (r.inUse && r.rank == RunnerRank::kApplication && r.session == s.session.load() && r.state.load() == RunState::kBlocked) {
         waiting += (waiting.empty() ? "" : ", ") + r.name;
       }
     }
@@ -381,7 +414,7 @@ void WakeOneLocked(ParkQueue& queue) {
   Runner& r = *queue.runners.front();
   UnparkLocked(s, r);
   r.state.store(RunState::kReady);
-  s.ready.push_back(&r);
+  s.ready.Push(&r);
   DispatchLocked(s);
 }
 
@@ -393,25 +426,25 @@ void YieldLocked(std::unique_lock<std::mutex>& clock) {
   ClockState& s = State();
   Runner& r = ThisRunnerLocked();
   EnterLocked(s, r, clock);
-  if (s.current != &r || s.ready.empty()) return;
+  if (s.current != &r || s.ready.Empty()) return;
   r.state.store(RunState::kReady);
-  s.ready.push_back(&r);
+  s.ready.Push(&r);
   s.current = nullptr;
   DispatchLocked(s);
   WaitTurnLocked(s, r, clock);
 }
 
-Runner* PrepareThreadRunner(const std::string& name) {
+Runner* PrepareThreadRunner(const std::string& name, RunnerRank rank) {
   if (!VirtualClockOn()) return nullptr;
   ClockState& s = State();
   std::scoped_lock lock(s.mutex);
   if (!gOn.load()) return nullptr;
   Runner& r = NewRunnerLocked(s);
   r.name = name;
-  r.platformThread = true;
+  r.rank = rank;
   r.session = s.session.load();
   r.state.store(RunState::kReady);
-  s.ready.push_back(&r);
+  s.ready.Push(&r);
   DispatchLocked(s);
   return &r;
 }
@@ -456,7 +489,7 @@ bool StartVirtualClock() {
   s.session.fetch_add(1);
   s.nowNs.store(0);
   s.current = nullptr;
-  s.ready.clear();
+  s.ready.Clear();
   s.timed.clear();
   s.detached = 0;
   s.stuckSinceRealNs = 0;
@@ -485,7 +518,7 @@ void StopVirtualClock() {
       r.turn.notify_all();
     }
     s.current = nullptr;
-    s.ready.clear();
+    s.ready.Clear();
     s.timed.clear();
     s.detached = 0;
     s.watchStop = true;

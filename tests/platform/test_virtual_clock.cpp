@@ -96,6 +96,28 @@ TEST_F(VirtualClockTest, ThreadsWakeAtTheirDeadlinesInTheOrderTheyBeganToWait) {
   EXPECT_EQ(log.lines, expected);
 }
 
+TEST_F(VirtualClockTest, AtOneInstantServiceThreadsGoFirstThenPlatformThreadsThenApplications) {
+  Log log;
+  // The main thread waits first; then a platform thread and a service
+  // thread wait for the same instant.
+  Sleeper p{&log, 10, "platform"};
+  const Handle platformThread = CreateThread(SleeperProc, &p);
+  ServiceThread service("service", [&] {
+    Sleep(1);
+    log.Add("service starts");
+    Sleep(9);
+    log.Add("service wakes");
+  });
+  Sleep(10);
+  log.Add("main wakes");
+  service.Join();
+  WaitForSingleObject(platformThread, kInfinite);
+  CloseHandle(platformThread);
+  const std::vector<std::string> expected{"0 ms platform starts", "1 ms service starts", "10 ms service wakes",
+                                          "10 ms platform wakes", "10 ms main wakes"};
+  EXPECT_EQ(log.lines, expected);
+}
+
 struct Signaller {
   Handle event;
   std::uint32_t afterMs;

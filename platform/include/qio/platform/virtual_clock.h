@@ -10,12 +10,16 @@
 //
 // Attached threads run one at a time, in a fixed order: the thread holding
 // the turn runs until it waits in the platform (or detaches, or ends); then
-// the turn passes to the oldest thread that is ready to run (released by a
-// signal, a notification, an unlocked lock, or by the clock), and when none
-// is ready the clock jumps. A thread released at the same instant as others
-// runs after those released before it; threads the clock releases at one
-// instant run in the order in which they began to wait. So, given the same
-// calls from the application, the target runs the same way every time.
+// the turn passes to a thread that is ready to run (released by a signal, a
+// notification, an unlocked lock, or by the clock), and when none is ready
+// the clock jumps. Among the ready threads the hosted system's service
+// threads (the board models' timers) go first, then the platform's threads
+// (the driver's), then application threads, so that at every instant the
+// board and the driver have done their part before an application looks;
+// within each of these, the thread that became ready first goes first, and
+// threads the clock releases at one instant become ready in the order in
+// which they began to wait. So, given the same calls from the application,
+// the target runs the same way every time.
 //
 // Attached are the platform's own threads (CreateThread, ServiceThread) from
 // their creation, every thread that waits in the platform, and every thread
