@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -76,6 +77,21 @@ class BoardTest : public ::testing::Test {
   static void Join(std::thread& thread) {
     qio_target_detach_thread();
     thread.join();
+  }
+
+  // Waits up to `ms` of real time, outside the target, for pred() to hold:
+  // for what another application thread does before it calls into the
+  // target, which the virtual clock cannot know of (a poll on the platform
+  // clock would run through virtual time meanwhile).
+  template <typename Pred>
+  static bool WaitOutside(Pred pred, std::uint32_t ms = 10'000) {
+    qio_target_detach_thread();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!pred()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
   }
 
   // Waits up to `ms` for pred() to hold, on the platform clock.

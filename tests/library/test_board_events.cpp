@@ -101,7 +101,7 @@ TEST_F(BoardEventTest, LastCloseFromAnotherThreadWakesTheWaiter) {
     result = CheckEvent(h, &type, ZQS_INFINITE);
     reported = type;
   });
-  ASSERT_TRUE(WaitFor([&] { return CallsInProgress(handle_) == 1; }));
+  ASSERT_TRUE(WaitOutside([&] { return CallsInProgress(handle_) == 1; }));
   std::thread closer([&] { DeviceClose(&handle_); });
   Join(closer);
   Join(waiter);
