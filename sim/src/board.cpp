@@ -48,7 +48,16 @@ auto Board::Locked(bool rearm, Action&& action) {
   auto finish = [&] {
     requests = core_.TakeInterruptRequests();
     requestsRaised_ += requests;
-    if (rearm) wake_.NotifyOne();
+    // The timer is woken only when its next instant moves earlier (or one
+    // comes where there was none): most writes and stimuli leave it alone,
+    // and a timer that wakes at an instant that has gone just plans anew.
+    if (rearm) {
+      const std::optional<std::uint64_t> due = core_.NextInterruptTime();
+      if (due && (!timerDue_ || *due < *timerDue_)) {
+        timerDue_ = due;
+        wake_.NotifyOne();
+      }
+    }
   };
   if constexpr (std::is_void_v<decltype(action(core_, std::uint64_t{}))>) {
     {
@@ -76,8 +85,8 @@ auto Board::Peek(Action&& action) const {
 }
 
 // The board's timer: sleeps until the next instant an enabled interrupt
-// condition falls due (or until a register write or stimulus change may
-// have moved it), sets the status and raises the request.
+// condition falls due (or until a register write or stimulus change has
+// moved that instant earlier), sets the status and raises the request.
 void Board::TimerLoop() {
   std::unique_lock lock(mutex_);
   while (!stop_) {
@@ -90,8 +99,9 @@ void Board::TimerLoop() {
       lock.lock();
       continue;
     }
-    if (const auto due = core_.NextInterruptTime()) {
-      wake_.WaitUntil(lock, *due);
+    timerDue_ = core_.NextInterruptTime();
+    if (timerDue_) {
+      wake_.WaitUntil(lock, *timerDue_);
     } else {
       wake_.Wait(lock);
     }

@@ -96,6 +96,8 @@ class Board final : public platform::PortDevice {
   platform::Condition wake_;
   BoardCore core_;
   bool stop_ = false;
+  // The instant the timer sleeps until (none: until woken); under mutex_.
+  std::optional<std::uint64_t> timerDue_;
   bool attached_ = false;
   std::uint64_t requestsRaised_ = 0;
   mutable std::mutex attachMutex_;
