@@ -211,12 +211,12 @@ void BoardCore::State::WriteSlot(std::uint16_t slot, std::uint16_t value, std::u
     case offset::PortData(2): {
       const unsigned port = static_cast<unsigned>(slot - offset::PortData(0)) / 2;
       const auto next = static_cast<std::uint8_t>(value & kByteMask);
-      if (next != latch[port]) Event(t, [&] { latch[port] = next; });
+      if (next != latch[port]) DioEvent(t, [&] { latch[port] = next; });
       return;
     }
     case offset::kDirectionControl: {
       const auto next = static_cast<std::uint8_t>(value & direction::kAll);
-      if (next != direction) Event(t, [&] { direction = next; });
+      if (next != direction) DioEvent(t, [&] { direction = next; });
       return;
     }
     case offset::ClockGenerator(0):

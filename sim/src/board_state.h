@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <utility>
 #include <cstdint>
 #include <deque>
 
@@ -146,6 +147,12 @@ struct BoardCore::State {
   // Ends the segment at t, applies `change`, starts the next one.
   template <class Change>
   void Event(std::uint64_t t, Change&& change);
+  // A change of the DIO latches or directions alone: the counters' plan does
+  // not depend on them, so the segment goes on (re-planning costs more than
+  // the rest of a port write). While the pin history records, every change
+  // starts a segment, as the history keeps the port pins per segment.
+  template <class Change>
+  void DioEvent(std::uint64_t t, Change&& change);
   void Rebase(std::uint64_t t);
   void Advance(std::uint64_t t);
   std::optional<std::uint64_t> NextInterruptTime() const;
@@ -188,6 +195,20 @@ void BoardCore::State::Event(std::uint64_t t, Change&& change) {
   Rebase(t);
   change();
   Rebuild();
+  SetDiEdgeFlags(before, t);
+  Advance(t);
+}
+
+template <class Change>
+void BoardCore::State::DioEvent(std::uint64_t t, Change&& change) {
+  if (history.on) {
+    Event(t, std::forward<Change>(change));
+    return;
+  }
+  t = Clamp(t);
+  std::array<std::uint8_t, kPortCount> before{};
+  for (unsigned p = 0; p < kPortCount; ++p) before[p] = InputLevels(p, t);
+  change();
   SetDiEdgeFlags(before, t);
   Advance(t);
 }

@@ -1,5 +1,7 @@
 // The DIO ports: direction, pin levels, DI flags and the interrupt status
 // they set, loopback wiring and square waves on DI lines.
+#include <vector>
+
 #include "core_fixture.h"
 
 namespace qio::sim::test {
@@ -114,6 +116,58 @@ TEST_F(Dio, SquareWaveEdgesRaiseTheStatusOnTime) {
   ASSERT_TRUE(core.SetDiSquare(9, 0.0, now));
   now = start + 10 * kMs;
   EXPECT_EQ(Data(1), 0x00);
+}
+
+TEST_F(Dio, PortWritesLeaveACountingBlockExactlyAsWithoutThem) {
+  // Two boards with the same counting block 0 (up, repeat, own pin, 1 MHz)
+  // and its terminal-count interrupt; only one of them gets port writes.
+  BoardCore quiet{now};
+  auto both = [&](auto&& action) {
+    action(core);
+    action(quiet);
+  };
+  both([&](BoardCore& b) { ASSERT_TRUE(b.SetCounterInput(0, 1e6, 50.0, 0.0, now)); });
+  both([&](BoardCore& b) {
+    b.Write(offset::ModeRegister(0), 2, 0x0218, now);
+    b.Write(offset::LoadRegister(0), 2, 1, now);
+    b.Write(offset::CommandRegister(0), 2, command::kLoadAndArm, now);
+    b.Write(offset::kInterruptControl, 2, interrupt::TerminalCount(0), now);
+    b.Write(offset::kCommandStrobe, 1, command::StrobeMask(0), now);
+    b.Write(offset::kDirectionControl, 1, kAllInputs & ~direction::kPortA, now);
+  });
+  const std::uint64_t armed = now;
+  // A write to port A's latch every 7 us for 100 ms, across a terminal count.
+  for (std::uint64_t t = armed + 1; t < armed + 100 * kMs; t += 7 * kUs) {
+    core.Write(offset::PortData(0), 1, static_cast<std::uint32_t>(t & 0xFF), t);
+  }
+  const std::uint64_t end = armed + 100 * kMs;
+  EXPECT_EQ(core.CountNow(0, end), quiet.CountNow(0, end));
+  EXPECT_EQ(core.CountNow(0, end), static_cast<std::uint16_t>(100'000 % 65536));
+  EXPECT_EQ(core.TerminalCounts(0, end), quiet.TerminalCounts(0, end));
+  EXPECT_EQ(core.TerminalCounts(0, end), 1u);
+  // The terminal count at 65 536 us set the status as on the quiet board.
+  EXPECT_EQ(core.Read(offset::kInterruptControl, 2, end), quiet.Read(offset::kInterruptControl, 2, end));
+  EXPECT_EQ(core.Read(offset::kInterruptControl, 2, end) & interrupt::TerminalCount(0), interrupt::TerminalCount(0));
+  EXPECT_EQ(core.TakeInterruptRequests(), quiet.TakeInterruptRequests());
+}
+
+TEST_F(Dio, PortWritesWhileThePinHistoryRecordsAreListed) {
+  W8(offset::kDirectionControl, kAllInputs & ~direction::kPortA);
+  core.StartPinHistory(100, now);
+  const std::uint64_t from = now;
+  std::vector<PinChange> written;
+  for (std::uint8_t v : {std::uint8_t{0x11}, std::uint8_t{0x22}, std::uint8_t{0x44}}) {
+    Wait(3 * kUs);
+    written.push_back({now, v});
+    W8(offset::PortData(0), v);
+  }
+  const PinListing listing = core.ListPinChanges(Pin::kPortA, from, now + kMs, 10);
+  ASSERT_TRUE(listing.known);
+  ASSERT_EQ(listing.changes.size(), written.size());
+  for (std::size_t i = 0; i < written.size(); ++i) {
+    EXPECT_EQ(listing.changes[i].timeNs, written[i].timeNs);
+    EXPECT_EQ(listing.changes[i].value, written[i].value);
+  }
 }
 
 }  // namespace
