@@ -2,10 +2,9 @@
 // them. Internal to the platform library.
 //
 // The state of every waitable object is guarded by one mutex, WaitMutex().
-// A thread that has to block builds a Waiter on its stack and registers it on
-// each object it waits for. Signalling an object wakes only the waiters
-// registered on it, each through its own Condition, and hands the
-// signal over directly:
+// A thread that has to block makes a Waiter and registers it on each object
+// it waits for. Signalling an object wakes only the waiters registered on it,
+// each through its own Condition, and hands the signal over directly:
 //   - an auto-reset event with waiters is given to the one that has waited
 //     longest and stays unsignalled (exactly one waiter is released; its wait
 //     reports the index under which it registered that event);
@@ -14,9 +13,16 @@
 // A waiter that has been granted an object is unregistered from all others
 // at once, so one signal is never consumed twice and a wait-any never takes
 // two objects.
+//
+// The woken thread is notified after WaitMutex() is released (a WakeList
+// declared before the lock does it), so that it does not wake only to block
+// on the mutex the signalling thread still holds: one hand-off, not two.
+// The list holds a reference to each Waiter, which keeps it alive should its
+// thread return (a time-out that saw the grant) before the notification.
 #pragma once
 
 #include <array>
+#include <memory>
 #include <cstddef>
 #include <mutex>
 #include <vector>
@@ -39,6 +45,22 @@ struct Waiter {
   unsigned granted = kNotGranted;  // index of the object that released it
 };
 
+// The waiters granted while WaitMutex() was held, notified once it is not:
+// declare the list before the lock.
+class WakeList {
+ public:
+  WakeList() = default;
+  WakeList(const WakeList&) = delete;
+  WakeList& operator=(const WakeList&) = delete;
+  ~WakeList() {
+    for (const std::shared_ptr<Waiter>& waiter : waiters_) waiter->wake.NotifyOne();
+  }
+  void Add(std::shared_ptr<Waiter> waiter) { waiters_.push_back(std::move(waiter)); }
+
+ private:
+  std::vector<std::shared_ptr<Waiter>> waiters_;
+};
+
 class Waitable : public KernelObject {
  public:
   Waitable(ObjectKind kind, bool autoReset, bool signalled)
@@ -51,14 +73,14 @@ class Waitable : public KernelObject {
     if (autoReset_) signalled_ = false;
   }
   void ResetLocked() { signalled_ = false; }
-  void SignalLocked();
-  void AddWaiterLocked(Waiter* waiter, unsigned index) { waiters_.push_back({waiter, index}); }
+  void SignalLocked(WakeList& woken);
+  void AddWaiterLocked(const std::shared_ptr<Waiter>& waiter, unsigned index) { waiters_.push_back({waiter, index}); }
   void RemoveWaiterLocked(const Waiter* waiter);
   std::size_t WaiterCountLocked() const { return waiters_.size(); }
 
  private:
   struct Registration {
-    Waiter* waiter;
+    std::shared_ptr<Waiter> waiter;
     unsigned index;
   };
 

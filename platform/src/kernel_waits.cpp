@@ -23,7 +23,7 @@ std::mutex& WaitMutex() {
 }
 
 void Waitable::RemoveWaiterLocked(const Waiter* waiter) {
-  std::erase_if(waiters_, [waiter](const Registration& r) { return r.waiter == waiter; });
+  std::erase_if(waiters_, [waiter](const Registration& r) { return r.waiter.get() == waiter; });
 }
 
 void UnregisterWaiterLocked(Waiter& waiter) {
@@ -32,24 +32,22 @@ void UnregisterWaiterLocked(Waiter& waiter) {
 
 namespace {
 
-void GrantLocked(Waiter& waiter, unsigned index) {
-  waiter.granted = index;
-  UnregisterWaiterLocked(waiter);
-  // Notified under the lock: the waiter lives on its own thread's stack and
-  // may return as soon as the lock is free.
-  waiter.wake.NotifyOne();
+void GrantLocked(const std::shared_ptr<Waiter>& waiter, unsigned index, WakeList& woken) {
+  waiter->granted = index;
+  UnregisterWaiterLocked(*waiter);
+  woken.Add(waiter);
 }
 
 }  // namespace
 
-void Waitable::SignalLocked() {
+void Waitable::SignalLocked(WakeList& woken) {
   if (autoReset_) {
     if (waiters_.empty()) {
       signalled_ = true;
       return;
     }
     const Registration first = waiters_.front();
-    GrantLocked(*first.waiter, first.index);  // also removes it from waiters_
+    GrantLocked(first.waiter, first.index, woken);  // also removes it from waiters_
     return;
   }
   signalled_ = true;
@@ -57,7 +55,7 @@ void Waitable::SignalLocked() {
   std::vector<Registration> released;
   released.swap(waiters_);
   for (const Registration& r : released) {
-    if (r.waiter->granted == Waiter::kNotGranted) GrantLocked(*r.waiter, r.index);
+    if (r.waiter->granted == Waiter::kNotGranted) GrantLocked(r.waiter, r.index, woken);
   }
 }
 
@@ -85,37 +83,41 @@ std::uint32_t WaitForMultipleObjects(std::span<const Handle> handles, std::uint3
   }
   // Hold a reference to every object for the whole wait.
   std::array<std::shared_ptr<KernelObject>, kMaximumWaitObjects> held;
-  Waiter waiter;
-  waiter.count = handles.size();
+  std::array<Waitable*, kMaximumWaitObjects> objects{};
   for (std::size_t i = 0; i < handles.size(); ++i) {
     held[i] = detail::LookupAnyHandle(handles[i]);
     if (!held[i] || (held[i]->Kind() != ObjectKind::Event && held[i]->Kind() != ObjectKind::Thread)) {
       SetLastError(kErrorInvalidHandle);
       return kWaitFailed;
     }
-    waiter.objects[i] = static_cast<Waitable*>(held[i].get());
+    objects[i] = static_cast<Waitable*>(held[i].get());
   }
   const std::uint64_t deadline = DeadlineFor(milliseconds);
 
   std::unique_lock lock(detail::WaitMutex());
-  for (std::size_t i = 0; i < waiter.count; ++i) {
-    if (waiter.objects[i]->SignalledLocked()) {
-      waiter.objects[i]->ConsumeLocked();
+  for (std::size_t i = 0; i < handles.size(); ++i) {
+    if (objects[i]->SignalledLocked()) {
+      objects[i]->ConsumeLocked();
       return kWaitObject0 + static_cast<std::uint32_t>(i);
     }
   }
   if (milliseconds == 0) return kWaitTimeout;
 
-  for (std::size_t i = 0; i < waiter.count; ++i) {
-    waiter.objects[i]->AddWaiterLocked(&waiter, static_cast<unsigned>(i));
+  // Shared with the signalling side, which notifies it after letting go of
+  // the lock (kernel_objects.h).
+  const auto waiter = std::make_shared<Waiter>();
+  waiter->count = handles.size();
+  waiter->objects = objects;
+  for (std::size_t i = 0; i < waiter->count; ++i) {
+    waiter->objects[i]->AddWaiterLocked(waiter, static_cast<unsigned>(i));
   }
-  while (waiter.granted == Waiter::kNotGranted) {
-    if (!waiter.wake.WaitUntil(lock, deadline) && waiter.granted == Waiter::kNotGranted) {
-      detail::UnregisterWaiterLocked(waiter);
+  while (waiter->granted == Waiter::kNotGranted) {
+    if (!waiter->wake.WaitUntil(lock, deadline) && waiter->granted == Waiter::kNotGranted) {
+      detail::UnregisterWaiterLocked(*waiter);
       return kWaitTimeout;
     }
   }
-  return kWaitObject0 + waiter.granted;
+  return kWaitObject0 + waiter->granted;
 }
 
 std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
