@@ -71,7 +71,9 @@ void CriticalSection::lock() {
   }
   // In virtual time the holder may be a thread that waits for the turn: park
   // until it unlocks instead of blocking the turn in the OS. The count goes
-  // up before the retry, so that an unlock after the retry sees it.
+  // up before the retry, so that an unlock after the retry sees it: both
+  // sides change the count with a read-modify-write, which orders the retry
+  // after the unlock, or the unlock's look at the count after the increase.
   auto clock = detail::ClockLock();
   for (;;) {
     if (!detail::VirtualClockOn()) {
@@ -80,7 +82,6 @@ void CriticalSection::lock() {
       return;
     }
     parked_.count.fetch_add(1);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
     if (mutex_.try_lock()) {
       parked_.count.fetch_sub(1);
       return;
@@ -92,8 +93,7 @@ void CriticalSection::lock() {
 void CriticalSection::unlock() {
   mutex_.unlock();
   if (!detail::VirtualClockOn()) return;
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (parked_.count.load() != 0) {
+  if (parked_.count.fetch_add(0) != 0) {
     auto clock = detail::ClockLock();
     detail::WakeOneLocked(parked_);
   }
