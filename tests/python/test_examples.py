@@ -54,3 +54,15 @@ def test_the_event_monitor_ends_at_its_time_out_without_stimuli():
     done = run("event_monitor.py", "--line", "A0", "--timeout", "0.2")
     assert done.returncode == 3
     assert "0 events" in done.stdout
+
+
+def test_the_readme_example_prints_what_the_readme_shows(tmp_path):
+    with open(os.path.join(SOURCE_DIR, "README.md"), encoding="utf-8") as readme:
+        section = readme.read().split("\n## Python\n", 1)[1].split("\n## ", 1)[0]
+    code = re.search(r"```python\n(.*?)```", section, re.S).group(1)
+    shown = re.search(r"```text\n(.*?)```", section, re.S).group(1)
+    script = tmp_path / "readme_example.py"
+    script.write_text(code)
+    done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == shown
