@@ -241,3 +241,19 @@ def test_booting_and_shutting_down_reach_their_c_functions(reached, tmp_path):
         qio5162.Target(registry_file=tmp_path / "missing.reg")
     assert {"qio_target_boot_ex", "qio_target_boot_data", "qio_target_boot_files", "qio_target_shutdown",
             "qio_target_last_message"} <= reached
+
+
+def test_device_config_shows_the_dialog_and_returns_its_end_code(tmp_path):
+    # Offscreen, with a screenshot asked for, the dialog renders itself and ends as Cancel.
+    import subprocess
+    import sys
+    if not os.path.isfile(os.path.join(qio5162.library_directory() or "", "libZqs5162Dialog.so")):
+        pytest.skip("built without the dialog's view")
+    code = ("import qio5162\nwith qio5162.Target() as t:\n"
+            "    print(t.device_config(0), t.device_config_ext(0))\n")
+    environment = dict(os.environ, QT_QPA_PLATFORM="offscreen", QIO5162_DIALOG_SCREENSHOT=str(tmp_path))
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120,
+                          env=environment)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.split() == [str(qio5162.DIALOG_CANCEL)] * 2
+    assert (tmp_path / "device-setting.png").stat().st_size > 0
