@@ -45,9 +45,9 @@ def method_of(trace):
 
 
 def measure(hz, timeout_s):
-    """Measures `hz` on a target of its own (the driver keeps a counter's last result across a
-    reset, so a fresh board gives the first result of this input, not the previous one's).
-    Returns (method, measured hz or None, seconds until the first result)."""
+    """Measures `hz` on a target of its own, so that each point starts on a board that has
+    measured nothing before (booting takes about a millisecond) and the first nonzero reading is
+    this input's. Returns (method, measured hz or None, seconds until the first result)."""
     with qio5162.Target() as target, target.open(0) as device:
         board = target.board_of(0)
         board.set_counter_input(0, hz)
