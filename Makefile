@@ -4,7 +4,8 @@
 # Both install the Debian packages the build needs when they are missing.
 
 PACKAGES := cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev \
-            qt6-base-dev libcli11-dev libreadline-dev nlohmann-json3-dev pkg-config sigrok-cli
+            qt6-base-dev libcli11-dev libreadline-dev nlohmann-json3-dev pkg-config sigrok-cli \
+            python3-pytest python3-venv
 BUILD    := build
 
 .PHONY: demo test deps configure build asan tsan clean
