@@ -26,35 +26,52 @@ void ReleaseDevice(DeviceContext* ctx, bool counterEngineReady) {
   delete ctx;
 }
 
+// Undoes a first open whose interrupt service could not start: the
+// interrupt is unbound again and the open is not counted.
+void RefuseOpen(DeviceContext& ctx) {
+  StopInterruptService(ctx);
+  platform::InterlockedDecrement(ctx.openCount);
+  platform::SetLastError(platform::kErrorNotEnoughMemory);
+}
+
 }  // namespace
 
 DeviceContext* InitDevice(const char* activeKey) {
   // The record starts zero-filled, with the defaults its fields declare.
   DeviceContext* ctx = new (std::nothrow) DeviceContext{};
-  if (ctx == nullptr) return nullptr;
-
-  bool configured = false;
-  if (activeKey != nullptr) {
-    if (!ReadStreamName(*ctx, activeKey)) {
+  if (ctx == nullptr) {
+    platform::SetLastError(platform::kErrorNotEnoughMemory);
+    return nullptr;
+  }
+  bool engineReady = false;
+  try {
+    bool configured = false;
+    if (activeKey != nullptr) {
+      if (!ReadStreamName(*ctx, activeKey)) {
+        ReleaseDevice(ctx, false);
+        return nullptr;
+      }
+      configured = ReadInitialConfiguration(*ctx, activeKey);
+    }
+    ctx->istPriority = kIstPriority;
+    // `lock` is ready with the record; the counter engine builds on it.
+    if (!CounterEngineInit(*ctx)) {
       ReleaseDevice(ctx, false);
       return nullptr;
     }
-    configured = ReadInitialConfiguration(*ctx, activeKey);
+    engineReady = true;
+    ctx->interruptEvent = platform::CreateEvent(false, false);
+    if (ctx->interruptEvent == platform::kNullHandle || !configured) {
+      ReleaseDevice(ctx, true);
+      return nullptr;
+    }
+    RegisterDevice(*ctx);
+    CreateNamedEvents(*ctx);
+    return ctx;
+  } catch (...) {  // out of memory part-way: nothing of the record survives
+    ReleaseDevice(ctx, engineReady);
+    throw;
   }
-  ctx->istPriority = kIstPriority;
-  // `lock` is ready with the record; the counter engine builds on it.
-  if (!CounterEngineInit(*ctx)) {
-    ReleaseDevice(ctx, false);
-    return nullptr;
-  }
-  ctx->interruptEvent = platform::CreateEvent(false, false);
-  if (ctx->interruptEvent == platform::kNullHandle || !configured) {
-    ReleaseDevice(ctx, true);
-    return nullptr;
-  }
-  RegisterDevice(*ctx);
-  CreateNamedEvents(*ctx);
-  return ctx;
 }
 
 bool DeinitDevice(DeviceContext* ctx) {
@@ -74,19 +91,31 @@ DeviceContext* OpenDevice(DeviceContext* ctx) {
   }
   const std::int32_t opens = platform::InterlockedIncrement(ctx->openCount);
   const bool first = opens == 1;
-
-  // Every open re-reads the settings in force; they are applied at the first
-  // open only, so that the window and the interrupt line of a running
-  // interrupt service never change under it.
-  DeviceSettings settings = CurrentSettings(*ctx);
-  ReadOpenConfiguration(*ctx, settings);
-  if (first) {
-    ApplySettings(*ctx, settings);
-    SetPortConfiguration(*ctx, ctx->portConfig);
-    ctx->sysIntr = platform::SysIntrFromIrq(ctx->irq);
-    StartInterruptService(*ctx);
+  try {
+    // Every open re-reads the settings in force; they are applied at the
+    // first open only, so that the window and the interrupt line of a running
+    // interrupt service never change under it.
+    DeviceSettings settings = CurrentSettings(*ctx);
+    ReadOpenConfiguration(*ctx, settings);
+    if (first) {
+      ApplySettings(*ctx, settings);
+      SetPortConfiguration(*ctx, ctx->portConfig);
+      ctx->sysIntr = platform::SysIntrFromIrq(ctx->irq);
+      // An interrupt line that cannot be bound leaves the board without
+      // events but usable. A service thread that cannot be had for want of
+      // memory refuses the open: the caller is told, rather than handed a
+      // board whose events never come.
+      if (!StartInterruptService(*ctx) && platform::GetLastError() == platform::kErrorNotEnoughMemory) {
+        RefuseOpen(*ctx);
+        return nullptr;
+      }
+    }
+    return ctx;
+  } catch (...) {  // out of memory part-way: this open never happened
+    if (first) StopInterruptService(*ctx);
+    platform::InterlockedDecrement(ctx->openCount);
+    throw;
   }
-  return ctx;
 }
 
 bool CloseDevice(DeviceContext* ctx) {

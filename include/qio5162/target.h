@@ -38,6 +38,7 @@ typedef struct QioSimBoard QioSimBoard;
 #define QIO_TARGET_E_DEVICE 4       /* no such stream device, or the driver refused */
 #define QIO_TARGET_E_SPACE 5        /* a buffer too small; *needed says how large */
 #define QIO_TARGET_E_BUS 6          /* a port range already in use */
+#define QIO_TARGET_E_RESOURCE 7     /* out of memory, events, threads or registry space; nothing was changed */
 
 /* Flags of qio_target_boot_ex. */
 #define QIO_TARGET_BARE 0x1u        /* import only the base system keys, not the shipped board */

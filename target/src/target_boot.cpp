@@ -8,10 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 
 #include "hosted_target.h"
 #include "qio/platform/device_manager.h"
+#include "qio/platform/faults.h"
 #include "qio/platform/interrupts.h"
 #include "qio/platform/kernel.h"
 #include "qio/platform/registry.h"
@@ -73,6 +76,88 @@ void ShutdownAtExitOnce() {
   std::call_once(registered, [] { std::atexit(ShutdownAtExit); });
 }
 
+// As Result, for a fixed message: needs no memory, for the failures that
+// come from having none.
+int ResultText(int code, const char* message) {
+  std::snprintf(lastMessage, sizeof lastMessage, "%s", message);
+  return code;
+}
+
+// The boot proper; the lock is held and no target runs. *partial holds the
+// target while it is being built, so that a failed boot can be undone.
+int BootLocked(const char* registryText, unsigned flags, std::unique_ptr<QioTarget>* partial) {
+  pf::RegClearAll();
+  std::string error;
+  struct Part {
+    const char* text;
+    const char* what;
+  };
+  std::vector<Part> parts{{kBaseRegistry, "shipped base registry"}};
+  if ((flags & QIO_TARGET_BARE) == 0) parts.push_back({kDefaultRegistry, "shipped default registry"});
+  if (registryText != nullptr) parts.push_back({registryText, "registry text"});
+  for (const Part& part : parts) {
+    if (!pf::RegImportText(part.text, &error)) {
+      pf::RegClearAll();
+      return Result(QIO_TARGET_E_REGISTRY, std::string("qio_target_boot: ") + part.what + ": " + error);
+    }
+  }
+
+  *partial = std::make_unique<QioTarget>();
+  QioTarget& booted = **partial;
+  booted.flags = flags;
+  if ((flags & QIO_TARGET_NO_BOARDS) == 0) PlugConfiguredBoardsLocked(booted);
+  std::vector<std::string> messages;
+  pf::DeviceManagerStart(&messages);
+  booted.report.insert(booted.report.end(), messages.begin(), messages.end());
+  return QIO_TARGET_OK;
+}
+
+// Takes down what a failed boot built, as a shutdown would.
+void AbandonBootLocked(std::unique_ptr<QioTarget> partial) {
+  try {
+    if (!partial) partial = std::make_unique<QioTarget>();
+    std::string ignored;
+    ShutdownLocked(partial.release(), &ignored);
+  } catch (const std::bad_alloc&) {  // still short of memory: take down what needs none
+    pf::DeviceManagerStop(nullptr);
+    pf::InterruptResetAll();
+    pf::JoinAllThreads(kJoinMilliseconds);
+    pf::RegClearAll();
+    pf::SetSystemBooted(false);
+  }
+}
+
+// A boot that runs short of a resource anywhere (memory, an event, a thread,
+// a registry write, in the target or in a driver's Init, whoever absorbed the
+// failure) is undone whole: the caller gets QIO_TARGET_E_RESOURCE and no
+// target rather than one with a board missing or half made.
+int GuardedBootLocked(const char* registryText, unsigned flags, QioTarget** target) {
+  const std::uint64_t failuresBefore = pf::ResourceFailureCount();
+  std::unique_ptr<QioTarget> partial;
+  int status = QIO_TARGET_OK;
+  std::string what;
+  try {
+    status = BootLocked(registryText, flags, &partial);
+  } catch (const std::bad_alloc&) {
+    status = QIO_TARGET_E_RESOURCE;
+  }
+  if (status == QIO_TARGET_OK && pf::ResourceFailureCount() == failuresBefore) {
+    pf::SetSystemBooted(true);
+    running = partial.release();
+    ShutdownAtExitOnce();
+    *target = running;
+    return Succeed();
+  }
+  if (status != QIO_TARGET_OK && status != QIO_TARGET_E_RESOURCE &&
+      pf::ResourceFailureCount() == failuresBefore) {
+    return status;  // the registry text's own fault; nothing else was built
+  }
+  AbandonBootLocked(std::move(partial));
+  return ResultText(QIO_TARGET_E_RESOURCE,
+                    "qio_target_boot: the platform ran short of a resource (memory, an event, a thread or a "
+                    "registry write); nothing of the target was kept");
+}
+
 }  // namespace
 
 int Result(int code, const std::string& message) {
@@ -128,34 +213,7 @@ int qio_target_boot_ex(const char* registryText, unsigned flags, QioTarget** tar
   if (running != nullptr || pf::SystemBooted()) {
     return Result(QIO_TARGET_E_STATE, "qio_target_boot: a target is already running in this process");
   }
-
-  pf::RegClearAll();
-  std::string error;
-  struct Part {
-    const char* text;
-    const char* what;
-  };
-  std::vector<Part> parts{{kBaseRegistry, "shipped base registry"}};
-  if ((flags & QIO_TARGET_BARE) == 0) parts.push_back({kDefaultRegistry, "shipped default registry"});
-  if (registryText != nullptr) parts.push_back({registryText, "registry text"});
-  for (const Part& part : parts) {
-    if (!pf::RegImportText(part.text, &error)) {
-      pf::RegClearAll();
-      return Result(QIO_TARGET_E_REGISTRY, std::string("qio_target_boot: ") + part.what + ": " + error);
-    }
-  }
-
-  auto booted = std::make_unique<QioTarget>();
-  booted->flags = flags;
-  if ((flags & QIO_TARGET_NO_BOARDS) == 0) PlugConfiguredBoardsLocked(*booted);
-  std::vector<std::string> messages;
-  pf::DeviceManagerStart(&messages);
-  booted->report.insert(booted->report.end(), messages.begin(), messages.end());
-  pf::SetSystemBooted(true);
-  running = booted.release();
-  ShutdownAtExitOnce();
-  *target = running;
-  return Succeed();
+  return GuardedBootLocked(registryText, flags, target);
 }
 
 int qio_target_shutdown(QioTarget* target) {
