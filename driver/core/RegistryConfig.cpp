@@ -385,10 +385,13 @@ void RegisterDevice(DeviceContext& ctx) {
     // registration with nothing else in it.
     if (!registered) return;
   }
-  DeviceSettings settings = CurrentSettings(ctx);
-  ReadOpenConfiguration(ctx, settings);
-  ApplySettings(ctx, settings);
-  RefreshDeviceNames(ctx);
+  try {
+    DeviceSettings settings = CurrentSettings(ctx);
+    ReadOpenConfiguration(ctx, settings);
+    ApplySettings(ctx, settings);
+    RefreshDeviceNames(ctx);
+  } catch (const std::bad_alloc&) {  // the board runs on the settings in hand
+  }
 }
 
 bool ReadOpenConfiguration(const DeviceContext& ctx, DeviceSettings& settings) {
