@@ -36,6 +36,7 @@ struct DiEventChannel {
 struct WorkerSlot {
   std::atomic<Handle> thread{platform::kNullHandle};
   std::atomic<std::uint16_t> done{0};
+  std::atomic<bool> launching{false};  // a launch is between its checks and its store
 };
 
 struct DeviceContext {

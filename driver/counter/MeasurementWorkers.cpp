@@ -45,14 +45,24 @@ bool WorkerRunning(const WorkerSlot& slot) {
 }
 
 bool LaunchWorker(DeviceContext& ctx, WorkerSlot& slot, platform::ThreadProc proc) {
-  if (StopRequested(ctx) || WorkerRunning(slot)) return false;
-  const platform::Handle ended = slot.thread.exchange(platform::kNullHandle);
-  if (ended != platform::kNullHandle) ReleaseThread(ended);
-  slot.done.store(0);
-  const platform::Handle thread = platform::CreateThread(proc, &ctx);
-  if (thread == platform::kNullHandle) return false;
-  slot.thread.store(thread);
-  return true;
+  // Requests on several threads may launch the same slot's worker at once:
+  // one launch claims the slot, the others find it taken and leave it (else
+  // two workers would run and one thread handle would be lost).
+  bool idle = false;
+  if (!slot.launching.compare_exchange_strong(idle, true)) return false;
+  bool launched = false;
+  if (!StopRequested(ctx) && !WorkerRunning(slot)) {
+    const platform::Handle ended = slot.thread.exchange(platform::kNullHandle);
+    if (ended != platform::kNullHandle) ReleaseThread(ended);
+    slot.done.store(0);
+    const platform::Handle thread = platform::CreateThread(proc, &ctx);
+    if (thread != platform::kNullHandle) {
+      slot.thread.store(thread);
+      launched = true;
+    }
+  }
+  slot.launching.store(false);
+  return launched;
 }
 
 void CollectFinishedWorkers(DeviceContext& ctx) {
