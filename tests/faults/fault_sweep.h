@@ -67,6 +67,21 @@ std::uint64_t SweepFaults(platform::FaultKind kind, Op op, Check check, std::uin
   return fired;
 }
 
+// Every kind, and a test name for each, for parameterised tests.
+inline constexpr platform::FaultKind kFaultKinds[] = {platform::FaultKind::Allocation, platform::FaultKind::EventCreation,
+                                                      platform::FaultKind::ThreadCreation,
+                                                      platform::FaultKind::RegistryWrite};
+
+inline std::string FaultKindName(const ::testing::TestParamInfo<platform::FaultKind>& param) {
+  switch (param.param) {
+    case platform::FaultKind::Allocation: return "Allocation";
+    case platform::FaultKind::EventCreation: return "EventCreation";
+    case platform::FaultKind::ThreadCreation: return "ThreadCreation";
+    case platform::FaultKind::RegistryWrite: return "RegistryWrite";
+  }
+  return "Unknown";
+}
+
 // A stride that keeps a sweep of `calls` steps to about `runs` runs.
 inline std::uint64_t StrideFor(std::uint64_t calls, std::uint64_t runs) {
   return calls <= runs ? 1 : (calls + runs - 1) / runs;

@@ -67,9 +67,9 @@ TEST_P(BootFaultTest, ABootShortOfAnythingIsUndoneWhole) {
         const int status = qio_target_boot(nullptr, &booted);
         return std::pair(status, booted);
       },
-      [&](std::uint64_t n, std::pair<int, QioTarget*> outcome, bool fired) {
+      [&](std::uint64_t n, std::pair<int, QioTarget*> outcome, bool hit) {
         auto [status, booted] = outcome;
-        if (fired) {
+        if (hit) {
           EXPECT_EQ(status, QIO_TARGET_E_RESOURCE) << "step " << n;
           EXPECT_EQ(booted, nullptr);
           EXPECT_EQ(qio_target_current(), nullptr);
@@ -96,18 +96,7 @@ TEST_P(BootFaultTest, ABootShortOfAnythingIsUndoneWhole) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(EachKind, BootFaultTest,
-                         ::testing::Values(FaultKind::Allocation, FaultKind::EventCreation,
-                                           FaultKind::ThreadCreation, FaultKind::RegistryWrite),
-                         [](const auto& info) {
-                           switch (info.param) {
-                             case FaultKind::Allocation: return "Allocation";
-                             case FaultKind::EventCreation: return "EventCreation";
-                             case FaultKind::ThreadCreation: return "ThreadCreation";
-                             case FaultKind::RegistryWrite: return "RegistryWrite";
-                           }
-                           return "Unknown";
-                         });
+INSTANTIATE_TEST_SUITE_P(EachKind, BootFaultTest, ::testing::ValuesIn(kFaultKinds), FaultKindName);
 
 }  // namespace
 }  // namespace qio::test

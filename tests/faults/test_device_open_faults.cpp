@@ -34,7 +34,9 @@ class DeviceOpenFaultTest : public ::testing::TestWithParam<FaultKind> {
   }
   void TearDown() override {
     platform::DisarmFaults();
-    if (target_ != nullptr) EXPECT_EQ(qio_target_shutdown(target_), QIO_TARGET_OK) << qio_target_last_message();
+    if (target_ != nullptr) {
+      EXPECT_EQ(qio_target_shutdown(target_), QIO_TARGET_OK) << qio_target_last_message();
+    }
   }
 
   // A DI event goes from the pin to CheckEvent: the driver's interrupt
@@ -70,9 +72,9 @@ TEST_P(DeviceOpenFaultTest, EveryFailureEndsInItsErrorAndLeavesNothingBehind) {
   std::set<std::uint32_t> results;
   const std::uint64_t fired = SweepFaults(
       kind, open,
-      [&](std::uint64_t n, std::pair<std::uint32_t, std::uint32_t> outcome, bool fired) {
+      [&](std::uint64_t n, std::pair<std::uint32_t, std::uint32_t> outcome, bool hit) {
         auto [result, handle] = outcome;
-        if (fired) results.insert(result);
+        if (hit) results.insert(result);
         // 0x001: resources; 0x01A: the driver could not open the stream; 100:
         // an exception ended the call.
         EXPECT_TRUE(result == ZQS_SUCCESS || result == kBase0 + ZQS_LOW_CREATE ||
@@ -234,7 +236,9 @@ TEST_F(DeviceOpenFaultTest, ACallEndedByAnExceptionReturnsErrorBasePlus100) {
           EXPECT_TRUE(result == expected || result == kUnspecified)
               << call.name << " step " << n << ": 0x" << std::hex << result;
           if (result == kUnspecified) ++exceptions;
-          if (result != expected) EXPECT_TRUE(call.outputUntouched()) << call.name << " step " << n;
+          if (result != expected) {
+            EXPECT_TRUE(call.outputUntouched()) << call.name << " step " << n;
+          }
         });
   }
   std::printf("%llu faults injected in %zu calls, %llu ended by an exception\n",
@@ -243,18 +247,7 @@ TEST_F(DeviceOpenFaultTest, ACallEndedByAnExceptionReturnsErrorBasePlus100) {
   EXPECT_EQ(DeviceClose(&h), ZQS_SUCCESS);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachKind, DeviceOpenFaultTest,
-                         ::testing::Values(FaultKind::Allocation, FaultKind::EventCreation,
-                                           FaultKind::ThreadCreation, FaultKind::RegistryWrite),
-                         [](const auto& info) {
-                           switch (info.param) {
-                             case FaultKind::Allocation: return "Allocation";
-                             case FaultKind::EventCreation: return "EventCreation";
-                             case FaultKind::ThreadCreation: return "ThreadCreation";
-                             case FaultKind::RegistryWrite: return "RegistryWrite";
-                           }
-                           return "Unknown";
-                         });
+INSTANTIATE_TEST_SUITE_P(EachKind, DeviceOpenFaultTest, ::testing::ValuesIn(kFaultKinds), FaultKindName);
 
 }  // namespace
 }  // namespace qio::test

@@ -82,7 +82,9 @@ class DriverFaultTest : public ::testing::TestWithParam<FaultKind> {
   void TearDown() override {
     platform::DisarmFaults();
     if (module_ != nullptr) dlclose(module_);
-    if (target_ != nullptr) EXPECT_EQ(qio_target_shutdown(target_), QIO_TARGET_OK) << qio_target_last_message();
+    if (target_ != nullptr) {
+      EXPECT_EQ(qio_target_shutdown(target_), QIO_TARGET_OK) << qio_target_last_message();
+    }
   }
 
   // Removes what a registration wrote, so that the next Init is a first boot.
@@ -196,8 +198,12 @@ TEST_P(DriverFaultTest, ARefusedFirstOpenLeavesNoThreadAndTheNextOpenWorks) {
         }
         EXPECT_EQ(CaptureState(), initialised) << "step " << n;
       });
-  if (kind == FaultKind::ThreadCreation) EXPECT_EQ(refused, 1);
-  if (kind == FaultKind::RegistryWrite) EXPECT_EQ(refused, 0);
+  if (kind == FaultKind::ThreadCreation) {
+    EXPECT_EQ(refused, 1);
+  }
+  if (kind == FaultKind::RegistryWrite) {
+    EXPECT_EQ(refused, 0);
+  }
   // A clean open now starts the interrupt service: the line was left free.
   const std::uintptr_t open = open_(ctx, 0, 0);
   ASSERT_NE(open, 0u);
@@ -206,18 +212,7 @@ TEST_P(DriverFaultTest, ARefusedFirstOpenLeavesNoThreadAndTheNextOpenWorks) {
   EXPECT_EQ(deinit_(ctx), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachKind, DriverFaultTest,
-                         ::testing::Values(FaultKind::Allocation, FaultKind::EventCreation,
-                                           FaultKind::ThreadCreation, FaultKind::RegistryWrite),
-                         [](const auto& info) {
-                           switch (info.param) {
-                             case FaultKind::Allocation: return "Allocation";
-                             case FaultKind::EventCreation: return "EventCreation";
-                             case FaultKind::ThreadCreation: return "ThreadCreation";
-                             case FaultKind::RegistryWrite: return "RegistryWrite";
-                           }
-                           return "Unknown";
-                         });
+INSTANTIATE_TEST_SUITE_P(EachKind, DriverFaultTest, ::testing::ValuesIn(kFaultKinds), FaultKindName);
 
 }  // namespace
 }  // namespace qio::test

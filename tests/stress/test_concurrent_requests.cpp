@@ -23,7 +23,9 @@ class ConcurrentRequestTest : public ::testing::Test {
     threads_ = qio::platform::LiveThreadCount();
   }
   void TearDown() override {
-    if (target_ != nullptr) EXPECT_EQ(qio_target_shutdown(target_), QIO_TARGET_OK) << qio_target_last_message();
+    if (target_ != nullptr) {
+      EXPECT_EQ(qio_target_shutdown(target_), QIO_TARGET_OK) << qio_target_last_message();
+    }
   }
 
   QioTarget* target_ = nullptr;
