@@ -81,6 +81,9 @@ struct DeviceContext {
   // ---- interrupt service ----
   std::atomic<std::uint8_t> istStop{0};
   std::uint32_t sysIntr = 0;
+  // Whether this board bound sysIntr (another board on the same line may
+  // hold it instead); only the board that bound a line unbinds it.
+  std::atomic<bool> interruptBound{false};
   std::atomic<Handle> istThread{platform::kNullHandle};
   std::uint32_t istPriority = 0;
   Handle interruptEvent = platform::kNullHandle;

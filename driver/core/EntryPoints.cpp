@@ -111,8 +111,7 @@ DeviceContext* OpenDevice(DeviceContext* ctx) {
       }
     }
     return ctx;
-  } catch (...) {  // out of memory part-way: this open never happened
-    if (first) StopInterruptService(*ctx);
+  } catch (...) {  // out of memory part-way (before any interrupt was bound): this open never happened
     platform::InterlockedDecrement(ctx->openCount);
     throw;
   }

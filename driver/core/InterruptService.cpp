@@ -111,6 +111,7 @@ void CloseNamedEvents(DeviceContext& ctx) {
 bool StartInterruptService(DeviceContext& ctx) {
   platform::ResetEvent(ctx.interruptEvent);
   if (!platform::InterruptInitialize(ctx.sysIntr, ctx.interruptEvent)) return false;
+  ctx.interruptBound.store(true);
   platform::InterruptDone(ctx.sysIntr);
   ctx.istStop.store(0);
   const Handle thread = platform::CreateThread(InterruptServiceThread, &ctx);
@@ -122,8 +123,10 @@ bool StartInterruptService(DeviceContext& ctx) {
 
 void StopInterruptService(DeviceContext& ctx) {
   ctx.istStop.store(1);
-  platform::InterruptDisable(ctx.sysIntr);
-  platform::InterruptDone(ctx.sysIntr);
+  if (ctx.interruptBound.exchange(false)) {
+    platform::InterruptDisable(ctx.sysIntr);
+    platform::InterruptDone(ctx.sysIntr);
+  }
   const Handle thread = ctx.istThread.exchange(platform::kNullHandle);
   if (thread == platform::kNullHandle) return;
   if (platform::WaitForSingleObject(thread, 0) != platform::kWaitObject0) {
