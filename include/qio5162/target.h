@@ -39,6 +39,7 @@ typedef struct QioSimBoard QioSimBoard;
 #define QIO_TARGET_E_SPACE 5        /* a buffer too small; *needed says how large */
 #define QIO_TARGET_E_BUS 6          /* a port range already in use */
 #define QIO_TARGET_E_FILE 7         /* a registry file that cannot be read */
+#define QIO_TARGET_E_RESOURCE 8     /* out of memory, events, threads or registry space; nothing was changed */
 
 /* Flags of qio_target_boot_ex. */
 #define QIO_TARGET_BARE 0x1u        /* import only the base system keys, not the shipped board */

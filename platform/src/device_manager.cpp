@@ -12,6 +12,7 @@
 #include "handle_table.h"
 #include "qio/platform/clock.h"
 #include "qio/platform/errors.h"
+#include "qio/platform/faults.h"
 #include "qio/platform/registry.h"
 
 namespace qio::platform {
@@ -314,6 +315,7 @@ std::shared_ptr<Device> LoadDevice(const BuiltIn& entry, std::vector<std::string
                 (missing.find(',') != std::string::npos ? "s " : " ") + missing);
   }
 
+  std::string loaded = "loaded " + *name + " " + entry.path + " " + FileName(device->info.module) + " " + *activeKey;
   SetLastError(kErrorSuccess);
   device->context = e.init(activeKey->c_str(), nullptr);
   if (device->context == 0) {
@@ -321,7 +323,11 @@ std::shared_ptr<Device> LoadDevice(const BuiltIn& entry, std::vector<std::string
     return fail(prefix + "_Init refused " + *activeKey +
                 (reason != kErrorSuccess ? " (error " + std::to_string(reason) + ")" : ""));
   }
-  Note(messages, "loaded " + *name + " " + entry.path + " " + FileName(device->info.module) + " " + *activeKey);
+  try {
+    Note(messages, std::move(loaded));
+  } catch (const std::bad_alloc&) {  // the device runs; only its line is missing
+    NoteResourceFailure();
+  }
   return device;
 }
 
@@ -351,6 +357,12 @@ std::size_t DeviceManagerStart(std::vector<std::string>* messages) {
   }
   std::size_t loaded = 0;
   for (const auto& entry : detail::ReadBuiltInKeys(messages)) {
+    {
+      // Room first, so that a device whose Init ran is always listed (and so
+      // deinitialised at the stop).
+      std::scoped_lock lock(state.devicesMutex);
+      state.devices.reserve(state.devices.size() + 1);
+    }
     if (auto device = detail::LoadDevice(entry, messages)) {
       std::scoped_lock lock(state.devicesMutex);
       state.devices.push_back(std::move(device));

@@ -29,12 +29,26 @@ namespace qio::platform::detail {
 std::mutex& WaitMutex();
 
 class Waitable;
+struct Waiter;
+
+// One object in one wait: a node of the object's list of waiters. It lives in
+// the Waiter, on the waiting thread's stack, so that registering a wait never
+// allocates (a wait cannot fail for want of memory, as on the target).
+struct Registration {
+  Waiter* waiter = nullptr;
+  Waitable* object = nullptr;
+  unsigned index = 0;
+  Registration* previous = nullptr;
+  Registration* next = nullptr;
+  bool linked = false;
+};
 
 struct Waiter {
   static constexpr unsigned kNotGranted = ~0u;
 
   std::condition_variable wake;
   std::array<Waitable*, kMaximumWaitObjects> objects{};
+  std::array<Registration, kMaximumWaitObjects> registrations{};
   std::size_t count = 0;
   unsigned granted = kNotGranted;  // index of the object that released it
 };
@@ -52,19 +66,15 @@ class Waitable : public KernelObject {
   }
   void ResetLocked() { signalled_ = false; }
   void SignalLocked();
-  void AddWaiterLocked(Waiter* waiter, unsigned index) { waiters_.push_back({waiter, index}); }
-  void RemoveWaiterLocked(const Waiter* waiter);
-  std::size_t WaiterCountLocked() const { return waiters_.size(); }
+  // Appends the registration (oldest first); it stays linked until removed.
+  void AddWaiterLocked(Registration& registration);
+  void RemoveWaiterLocked(Registration& registration);
 
  private:
-  struct Registration {
-    Waiter* waiter;
-    unsigned index;
-  };
-
   const bool autoReset_;
   bool signalled_;
-  std::vector<Registration> waiters_;  // oldest first
+  Registration* first_ = nullptr;  // the waiters, oldest first
+  Registration* last_ = nullptr;
 };
 
 // Unregisters the waiter from every object it waits on.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <new>
 
 #include "kernel_objects.h"
 #include "qio/platform/clock.h"
@@ -18,16 +19,46 @@
 namespace qio::platform::detail {
 
 std::mutex& WaitMutex() {
-  static std::mutex* mutex = new std::mutex;  // never destroyed, see Table()
+  // Built in place, never destroyed (see Table()) and never allocated: a
+  // signal or a wait must not fail for want of memory.
+  alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
+  static std::mutex* mutex = new (storage) std::mutex;
   return *mutex;
 }
 
-void Waitable::RemoveWaiterLocked(const Waiter* waiter) {
-  std::erase_if(waiters_, [waiter](const Registration& r) { return r.waiter == waiter; });
+void Waitable::AddWaiterLocked(Registration& registration) {
+  registration.previous = last_;
+  registration.next = nullptr;
+  if (last_ != nullptr) {
+    last_->next = &registration;
+  } else {
+    first_ = &registration;
+  }
+  last_ = &registration;
+  registration.linked = true;
+}
+
+void Waitable::RemoveWaiterLocked(Registration& registration) {
+  if (!registration.linked) return;
+  if (registration.previous != nullptr) {
+    registration.previous->next = registration.next;
+  } else {
+    first_ = registration.next;
+  }
+  if (registration.next != nullptr) {
+    registration.next->previous = registration.previous;
+  } else {
+    last_ = registration.previous;
+  }
+  registration.previous = registration.next = nullptr;
+  registration.linked = false;
 }
 
 void UnregisterWaiterLocked(Waiter& waiter) {
-  for (std::size_t i = 0; i < waiter.count; ++i) waiter.objects[i]->RemoveWaiterLocked(&waiter);
+  for (std::size_t i = 0; i < waiter.count; ++i) {
+    Registration& registration = waiter.registrations[i];
+    if (registration.linked) registration.object->RemoveWaiterLocked(registration);
+  }
 }
 
 namespace {
@@ -44,20 +75,23 @@ void GrantLocked(Waiter& waiter, unsigned index) {
 
 void Waitable::SignalLocked() {
   if (autoReset_) {
-    if (waiters_.empty()) {
+    if (first_ == nullptr) {
       signalled_ = true;
       return;
     }
-    const Registration first = waiters_.front();
-    GrantLocked(*first.waiter, first.index);  // also removes it from waiters_
+    GrantLocked(*first_->waiter, first_->index);  // also unlinks it here
     return;
   }
   signalled_ = true;
-  // Granting removes entries from waiters_; take the list first.
-  std::vector<Registration> released;
-  released.swap(waiters_);
-  for (const Registration& r : released) {
-    if (r.waiter->granted == Waiter::kNotGranted) GrantLocked(*r.waiter, r.index);
+  // Granting unlinks every registration of the waiter granted, the first one
+  // of this list among them.
+  while (first_ != nullptr) {
+    Registration& registration = *first_;
+    if (registration.waiter->granted == Waiter::kNotGranted) {
+      GrantLocked(*registration.waiter, registration.index);
+    } else {
+      RemoveWaiterLocked(registration);
+    }
   }
 }
 
@@ -68,6 +102,7 @@ namespace {
 
 using detail::KernelObject;
 using detail::ObjectKind;
+using detail::Registration;
 using detail::Waitable;
 using detail::Waiter;
 
@@ -107,7 +142,11 @@ std::uint32_t WaitForMultipleObjects(std::span<const Handle> handles, std::uint3
   if (milliseconds == 0) return kWaitTimeout;
 
   for (std::size_t i = 0; i < waiter.count; ++i) {
-    waiter.objects[i]->AddWaiterLocked(&waiter, static_cast<unsigned>(i));
+    Registration& registration = waiter.registrations[i];
+    registration.waiter = &waiter;
+    registration.object = waiter.objects[i];
+    registration.index = static_cast<unsigned>(i);
+    waiter.objects[i]->AddWaiterLocked(registration);
   }
   while (waiter.granted == Waiter::kNotGranted) {
     if (!WaitUntil(waiter.wake, lock, deadline) && waiter.granted == Waiter::kNotGranted) {

@@ -16,6 +16,7 @@
 #include <new>
 
 #include "qio/platform/errors.h"
+#include "qio/platform/faults.h"
 #include "qio/platform/registry.h"
 #include "registry_store.h"
 
@@ -269,6 +270,7 @@ std::uint32_t Guarded(Call&& call) {
   try {
     return call();
   } catch (const std::bad_alloc&) {
+    NoteResourceFailure();
     return kErrorNotEnoughMemory;
   }
 }
@@ -347,6 +349,7 @@ std::uint32_t RegOpenKey(RegKey parent, std::string_view subKey, RegKey* key) {
 }
 
 std::uint32_t RegCreateKey(RegKey parent, std::string_view subKey, RegKey* key, bool* created) {
+  if (ShouldFail(FaultKind::RegistryWrite)) return kErrorNotEnoughMemory;
   return Guarded([&] { return OpenOrCreate(parent, subKey, key, true, created); });
 }
 
@@ -385,6 +388,7 @@ std::uint32_t RegSetValue(RegKey handle, std::string_view name, std::uint32_t ty
   if (data == nullptr && size != 0) return kErrorInvalidParameter;
   if (type == kRegDword && size != sizeof(std::uint32_t)) return kErrorInvalidParameter;
   if (!detail::IsValidValueName(name)) return kErrorInvalidParameter;
+  if (ShouldFail(FaultKind::RegistryWrite)) return kErrorNotEnoughMemory;
   return Guarded([&] {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     std::vector<std::uint8_t> copy(bytes, bytes + size);
