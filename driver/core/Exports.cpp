@@ -4,6 +4,7 @@
 
 #include "Dispatcher.h"
 #include "EntryPoints.h"
+#include "StateView.h"
 #include "qio/platform/kernel.h"
 #include "qio/platform/stream_driver.h"
 
@@ -80,6 +81,18 @@ Q62_EXPORT int Q62_IOControl(uintptr_t openContext, uint32_t code, const uint8_t
   }
 }
 
+// The board's state for the harness, read without an open: the device
+// manager calls it with the device context of XXX_Init. Writes at most `size`
+// bytes of a QioDriverState (qio5162/driver_state.h); TRUE or FALSE.
+Q62_EXPORT int Q62_QueryState(uintptr_t deviceContext, void* record, uint32_t size) {
+  try {
+    if (deviceContext == 0 || record == nullptr) return 0;
+    return qio::driver::ReadDriverState(*Context(deviceContext), record, size) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
 // The entry points have the types the device manager calls them through.
 namespace {
 [[maybe_unused]] constexpr QioStreamInit kInit = &Q62_Init;
@@ -92,4 +105,5 @@ namespace {
 [[maybe_unused]] constexpr QioStreamPower kPowerUp = &Q62_PowerUp;
 [[maybe_unused]] constexpr QioStreamPower kPowerDown = &Q62_PowerDown;
 [[maybe_unused]] constexpr QioStreamIoControl kIoControl = &Q62_IOControl;
+[[maybe_unused]] constexpr QioStreamQuery kQueryState = &Q62_QueryState;
 }  // namespace
