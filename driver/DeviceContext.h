@@ -65,6 +65,7 @@ struct FrequencyView {
   std::atomic<FrequencyStage> stage{FrequencyStage::kNone};
   std::atomic<std::uint16_t> gateMs{0};
   std::atomic<float> timebaseHz{0.0f};
+  std::atomic<std::uint16_t> gateClock{0};  // generator word of the time base, 0 base clock
   std::atomic<std::uint16_t> gateEdges{0};  // the last 2 ms gate
   std::atomic<std::uint16_t> highTicks{0};  // the last phase pass
   std::atomic<std::uint16_t> lowTicks{0};

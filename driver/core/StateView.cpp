@@ -103,6 +103,7 @@ void FillFrequencyLocked(const DeviceContext& ctx, unsigned n, QioFrequencyState
   out.gateEdges = view.gateEdges.load();
   out.highTicks = view.highTicks.load();
   out.lowTicks = view.lowTicks.load();
+  out.gateClock = view.gateClock.load();
   out.timebaseHz = view.timebaseHz.load();
   out.hz = ctx.frequencyResult[n].load();
   out.sequence = view.sequence.load();

@@ -93,7 +93,7 @@ typedef struct QioFrequencyState {
   uint16_t gateEdges; /* edges counted in the last 2 ms gate (automatic ranging) */
   uint16_t highTicks; /* the last phase pass: ticks of the high phase */
   uint16_t lowTicks;  /* and of the low phase */
-  uint16_t reserved;
+  uint16_t gateClock; /* the generator word of the stage's time base; 0 for the 20 MHz base clock */
   float timebaseHz;   /* what the stage counts: the gate's or the phases' time base */
   float hz;           /* the published result, what CounterFreqRead returns */
   uint32_t sequence;  /* moves on at every publication; never goes back */

@@ -138,6 +138,7 @@ TEST_F(DriverStateTest, FrequencyMeasurementStagesAndTheirResults) {
   EXPECT_EQ(medium.gateMs, 20u);
   EXPECT_EQ(medium.gateEdges, 2000u);
   EXPECT_FLOAT_EQ(medium.timebaseHz, 1e6f);
+  EXPECT_EQ(medium.gateClock, 0x1400u);
   EXPECT_EQ(medium.flags & QIO_FREQ_PUBLISHED, QIO_FREQ_PUBLISHED);
   EXPECT_FLOAT_EQ(medium.hz, 1e6f);
   EXPECT_EQ(medium.sequence, before + 1);
@@ -156,6 +157,7 @@ TEST_F(DriverStateTest, FrequencyMeasurementStagesAndTheirResults) {
   EXPECT_EQ(period.stage, QIO_FREQ_PERIOD_BASE);
   EXPECT_EQ(period.highTicks + period.lowTicks, 20000);
   EXPECT_FLOAT_EQ(period.hz, 1000.0f);
+  EXPECT_EQ(period.gateClock, 0u);
   ASSERT_EQ(CounterReset(handle_, 0), ZQS_SUCCESS);
 
   // 100 Hz: the slow pass runs in a thread; its result comes later, marked.
@@ -165,6 +167,7 @@ TEST_F(DriverStateTest, FrequencyMeasurementStagesAndTheirResults) {
   EXPECT_EQ(slow.stage, QIO_FREQ_PERIOD_SLOW);
   EXPECT_EQ(slow.flags & (QIO_FREQ_PUBLISHED | QIO_FREQ_PASS_RUNNING), QIO_FREQ_PASS_RUNNING);
   EXPECT_FLOAT_EQ(slow.timebaseHz, 100e3f);
+  EXPECT_EQ(slow.gateClock, 0x1500u);
   ASSERT_TRUE(WaitFor([&] { return (State().counters[0].frequency.flags & QIO_FREQ_PUBLISHED) != 0; }, 5000));
   const QioFrequencyState published = State().counters[0].frequency;
   EXPECT_NEAR(published.hz, 100.0, 0.01);
@@ -181,6 +184,7 @@ TEST_F(DriverStateTest, FrequencyMeasurementStagesAndTheirResults) {
   EXPECT_EQ(state.counters[0].frequency.stage, QIO_FREQ_FIXED_GATE);
   EXPECT_EQ(state.counters[0].frequency.gateMs, 10u);
   EXPECT_FLOAT_EQ(state.counters[0].frequency.timebaseHz, 2e6f);
+  EXPECT_EQ(state.counters[0].frequency.gateClock, 0x1304u);
   EXPECT_EQ(state.counters[0].load, 20000u);  // 10 ms of 2 MHz
   EXPECT_NEAR(state.counters[0].frequency.hz, 50e3, 100);
 }
