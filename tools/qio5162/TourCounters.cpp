@@ -128,8 +128,7 @@ void TourFrequency(TourRun& tour) {
     tour.Step(c.name, [&] {
       QioSimBoard* board = tour.Board();
       SetInput(board, 0, c.hz);
-      TraceRecorder trace(board);
-      const FrequencyReading reading = MeasureFrequency(tour.context(), 0, c.gate, trace, false);
+      const FrequencyReading reading = MeasureFrequency(tour.context(), 0, c.gate, false);
       Check(CounterReset(tour.Handle(), 0), "CounterReset");
       const bool matched = Near(reading.hz, c.hz, 0.005) && reading.method.kind == c.method && reading.passEnded;
       StepOutcome outcome{matched,
