@@ -303,15 +303,17 @@ std::string BrokenRule(const QioDriverState& s) {
 TEST_F(DriverStateTest, OnePictureWhileAnotherThreadStartsAndResets) {
   ASSERT_EQ(qio_sim_set_counter_input(board_, 0, 1e6, 50), QIO_TARGET_OK);
   std::atomic<bool> done{false};
+  std::atomic<bool> failed{false};
   std::atomic<unsigned> reads{0};
-  std::string broken;
+  std::string broken;  // the reader's until it is joined
   std::thread reader([&] {
     while (!done.load() && broken.empty()) {
       broken = BrokenRule(ReadState(target_));
       reads.fetch_add(1);
     }
+    failed.store(!broken.empty());
   });
-  for (std::uint16_t round = 0; round < 12 && broken.empty(); ++round) {
+  for (std::uint16_t round = 0; round < 12 && !failed.load(); ++round) {
     CounterPulseStart(handle_, 1, 0.01f, 0, 0);
     FreqOutStart(handle_, 0, 4, ZQS_FREQOUT_SOURCE(4));
     CounterFreqStart(handle_, 0, 0, 0);  // busy while the frequency output holds generator 0
@@ -338,7 +340,8 @@ TEST_F(DriverStateTest, ReadsBesideOpensAndCloses) {
   DeviceClose(&handle_);
   handle_ = 0;
   std::atomic<bool> done{false};
-  std::string broken;
+  std::atomic<bool> failed{false};
+  std::string broken;  // the reader's until it is joined
   std::thread reader([&] {
     while (!done.load() && broken.empty()) {
       const QioDriverState s = ReadState(target_);
@@ -346,8 +349,9 @@ TEST_F(DriverStateTest, ReadsBesideOpensAndCloses) {
       if (s.openCount < 0 || s.openCount > 2) broken = "open count " + std::to_string(s.openCount);
       if (s.openState == QIO_OPEN_CLOSED && s.interruptService != 0) broken = "closed with interrupt service";
     }
+    failed.store(!broken.empty());
   });
-  for (int round = 0; round < 20 && broken.empty(); ++round) {
+  for (int round = 0; round < 20 && !failed.load(); ++round) {
     QioStream* stream = nullptr;
     ASSERT_EQ(qio_target_device_open(target_, "Q621:", &stream), QIO_TARGET_OK) << qio_target_last_message();
     ASSERT_EQ(qio_target_device_close(stream), QIO_TARGET_OK);
