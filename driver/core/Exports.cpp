@@ -4,6 +4,7 @@
 
 #include "Dispatcher.h"
 #include "EntryPoints.h"
+#include "StateView.h"
 #include "qio/platform/errors.h"
 #include "qio/platform/kernel.h"
 #include "qio/platform/stream_driver.h"
@@ -76,6 +77,16 @@ Q62_EXPORT int Q62_IOControl(uintptr_t openContext, uint32_t code, const uint8_t
   });
 }
 
+// The board's state for the harness, read without an open: the device
+// manager calls it with the device context of XXX_Init. Writes at most `size`
+// bytes of a QioDriverState (qio5162/driver_state.h); TRUE or FALSE.
+Q62_EXPORT int Q62_QueryState(uintptr_t deviceContext, void* record, uint32_t size) {
+  return Guarded<int>([&] {
+    if (deviceContext == 0 || record == nullptr) return 0;
+    return qio::driver::ReadDriverState(*Context(deviceContext), record, size) ? 1 : 0;
+  });
+}
+
 // The entry points have the types the device manager calls them through.
 namespace {
 [[maybe_unused]] constexpr QioStreamInit kInit = &Q62_Init;
@@ -88,4 +99,5 @@ namespace {
 [[maybe_unused]] constexpr QioStreamPower kPowerUp = &Q62_PowerUp;
 [[maybe_unused]] constexpr QioStreamPower kPowerDown = &Q62_PowerDown;
 [[maybe_unused]] constexpr QioStreamIoControl kIoControl = &Q62_IOControl;
+[[maybe_unused]] constexpr QioStreamQuery kQueryState = &Q62_QueryState;
 }  // namespace

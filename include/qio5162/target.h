@@ -16,6 +16,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "driver_state.h"
+
 #if defined(__GNUC__)
 #define QIO_TARGET_API __attribute__((visibility("default")))
 #else
@@ -217,6 +219,20 @@ QIO_TARGET_API int qio_sim_list_edges(QioSimBoard* board, unsigned pin, uint64_t
  * of its next terminal count as things stand, UINT64_MAX when none will come
  * (an idle counter, or one whose input has no edges). */
 QIO_TARGET_API int qio_sim_next_terminal_count(QioSimBoard* board, unsigned counter, int* counting, uint64_t* nextNs);
+
+/* ---- the driver's state of a device --------------------------------------- */
+
+/* What the Zqs5162s driver keeps for device deviceNumber (0 to 254): the
+ * record of driver_state.h (function and settings of each counter, generator
+ * owners, event sources with their counts, port directions and latches, the
+ * open count), like a debugfs view. Read from the loaded driver without
+ * opening the device: a device not yet opened shows the state after boot. The
+ * driver fills it under its lock in one go; nothing on the board or in the
+ * driver changes. Set state->size to sizeof(QioDriverState) first; on return
+ * it holds the bytes written and state->version the driver's version.
+ * QIO_TARGET_E_ARGUMENT for a NULL state or a size below 8,
+ * QIO_TARGET_E_DEVICE when no loaded driver has the device number. */
+QIO_TARGET_API int qio_target_driver_state(QioTarget* target, unsigned deviceNumber, QioDriverState* state);
 
 #ifdef __cplusplus
 }

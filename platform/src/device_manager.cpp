@@ -288,6 +288,7 @@ std::shared_ptr<Device> LoadDevice(const BuiltIn& entry, std::vector<std::string
   device->info.name = *name;
   device->info.activeKey = *activeKey;
   device->info.builtInKey = entry.path;
+  device->prefix = entry.prefix;
   device->info.module = ResolveModule(entry.dll);
   if (device->info.module.empty()) {
     return fail("module \"" + entry.dll + "\" not found in " + ModuleDirectory());
@@ -432,6 +433,25 @@ std::vector<ActiveDevice> ListActiveDevices() {
   std::vector<ActiveDevice> list;
   for (const auto& device : detail::Snapshot()) list.push_back(device->info);
   return list;
+}
+
+int QueryDevice(std::string_view deviceName, std::string_view entry, void* record, std::uint32_t size) {
+  const std::shared_ptr<detail::Device> device = detail::FindDevice(deviceName);
+  // A device being stopped takes no new callers: its context may be gone soon.
+  if (device == nullptr || !device->Acquire()) {
+    SetLastError(kErrorFileNotFound);
+    return 0;
+  }
+  const auto query = reinterpret_cast<QioStreamQuery>(device->module->Symbol(device->prefix + "_" + std::string(entry)));
+  int result = 0;
+  if (query == nullptr) {
+    SetLastError(kErrorProcNotFound);
+  } else {
+    SetLastError(kErrorSuccess);
+    result = query(device->context, record, size);
+  }
+  device->Release();
+  return result;
 }
 
 }  // namespace qio::platform

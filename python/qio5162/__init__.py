@@ -30,6 +30,7 @@ from . import _native
 from . import constants
 from . import convert
 from . import records
+from . import state
 from .board import Board, PinChange, PinListing, PortAccess
 from .constants import *  # noqa: F401,F403  (the library's and the harness's numbers)
 from .convert import channel, di_event, line_name

@@ -125,6 +125,7 @@ TARGET_FUNCTIONS = {
     "qio_target_port_out": (_int, [vp, u16, _uint, u32]),
     "qio_target_board_of_device": (_int, [vp, _uint, P(vp)]),
     "qio_target_result_text": (ctypes.c_char_p, [u32]),
+    "qio_target_driver_state": (_int, [vp, _uint, vp]),
     "qio_sim_set_counter_input": (_int, [vp, _uint, f64, f64]),
     "qio_sim_set_counter_input_ex": (_int, [vp, _uint, f64, f64, f64]),
     "qio_sim_set_counter_level": (_int, [vp, _uint, _int]),

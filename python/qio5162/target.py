@@ -8,6 +8,7 @@ import threading
 from . import constants as c
 from . import convert as cv
 from . import _native as n
+from . import state
 from .board import Board
 from .device import Device
 from .errors import TargetClosedError, TargetError, ZqsError
@@ -243,6 +244,18 @@ class Target:
         self._harness_call("qio_target_board_of_device", self._pointer, cv.u32(device_number, "device number"),
                            ctypes.byref(pointer))
         return self._board(pointer.value)
+
+    def driver_state(self, device_number=0, raw=False):
+        """The driver's view of a device's board (``qio_target_driver_state``): what owns each
+        counter and generator and with what settings, the enabled event sources, the ports and
+        the open/close cycle, as one consistent picture, read without opening the device. A dict
+        of plain values (see :func:`qio5162.state.decode`), or with `raw` the
+        :class:`qio5162.state.DriverState` record itself."""
+        record = state.DriverState()
+        record.size = ctypes.sizeof(record)
+        self._harness_call("qio_target_driver_state", self._pointer, cv.u32(device_number, "device number"),
+                           ctypes.byref(record))
+        return record if raw else state.decode(record)
 
     def plug_board(self, io_base, irq):
         """Plugs a board model at a base address and IRQ line, for example after booting with

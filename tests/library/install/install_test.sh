@@ -23,7 +23,7 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
-for f in include/qio5162/Zqs5162.h include/qio5162/target.h lib/libZqs5162.so lib/libqioplatform.so \
+for f in include/qio5162/Zqs5162.h include/qio5162/target.h include/qio5162/driver_state.h lib/libZqs5162.so lib/libqioplatform.so \
          lib/libZqs5162s.so lib/libqio5162target.so lib/cmake/qio5162/qio5162Config.cmake \
          lib/pkgconfig/qio5162.pc lib/pkgconfig/qio5162-target.pc; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
