@@ -86,9 +86,9 @@ class ScriptText {
   // replaced where it stands, keeping its indentation, its trailing comment
   // and its line end; without such a line, the value becomes the last line
   // of the template's last section, or (without a section) of the file. The
-  // value always starts on a line of its own. A name or string with a line
-  // break, a name with a quote, a string that is not UTF-8 in a Unicode
-  // script, or a line over kLineBufferBytes is a failure.
+  // value always starts on a line of its own. A name with a quote or a
+  // control character, a string with a line break, a string that is not
+  // UTF-8 in a Unicode script, or a line over kLineBufferBytes is a failure.
   int WriteValue(int n, std::string_view name, std::uint32_t type, const void* data, std::uint32_t size);
   // Writes the rows of `table` in order until a row fails. Returns 1 when all
   // were written, 0 when one failed (the rows before it stay written).

@@ -166,8 +166,12 @@ std::vector<std::uint8_t> HexBytes(std::string_view data) {
 int ScriptText::WriteValue(int n, std::string_view name, std::uint32_t type, const void* data,
                            std::uint32_t size) {
   if (n < 0 || names_.keyPrefix.empty() || data == nullptr) return 1;
-  // A quote in a name would end it when read back.
-  if (name.empty() || HasLineBreak(name) || name.find('"') != std::string_view::npos) return 1;
+  // A quote in a name would end it when read back; a control character (a
+  // line break, a NUL, a tab) is taken by no registry.
+  if (name.empty() || name.find('"') != std::string_view::npos) return 1;
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20) return 1;
+  }
   LineBuffer line;
   if (!ComposeLine(line, name, type, data, size)) return 1;
   if (encoding_ != ScriptEncoding::kEightBit && !IsValidUtf8(line.text())) {

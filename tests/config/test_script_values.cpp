@@ -4,6 +4,8 @@
 
 #include "ScriptTestSupport.h"
 #include "config/script/RegScriptFile.h"
+#include "config/script/ScriptNames.h"
+#include "config/script/ScriptText.h"
 
 namespace qio::config {
 namespace {
@@ -360,6 +362,10 @@ TEST_F(ScriptValues, BadArgumentsFailAndChangeNothing) {
   EXPECT_NE(script_.WriteValue(0, "Irq", kTypeDword, &value, 2), 0);
   EXPECT_NE(script_.WriteValue(0, "", kTypeDword, &value, 4), 0);
   EXPECT_NE(script_.WriteValue(0, "a\"b", kTypeDword, &value, 4), 0);
+  // A control character in a name would make a line no registry imports.
+  EXPECT_NE(script_.WriteValue(0, "Io\tBase", kTypeDword, &value, 4), 0);
+  EXPECT_NE(script_.WriteValue(0, "Io\nBase", kTypeDword, &value, 4), 0);
+  EXPECT_NE(script_.WriteValue(0, "Io\x1b", kTypeDword, &value, 4), 0);
   EXPECT_NE(script_.WriteValue(0, "Multi", kTypeMultiString, &value, 4), 0);
   std::uint32_t type = 0;
   std::uint32_t size = 4;
@@ -367,6 +373,21 @@ TEST_F(ScriptValues, BadArgumentsFailAndChangeNothing) {
   EXPECT_NE(script_.ReadValue(0, "IoBase", nullptr, &value, &size), 0);
   EXPECT_NE(script_.ReadValue(0, "IoBase", &type, &value, nullptr), 0);
   EXPECT_EQ(tree_.Read(), before);
+}
+
+// The text in memory takes names of any length, NUL bytes included: a name
+// with a NUL is refused like any other control character, so that the text
+// stays one the editor can load again.
+TEST(ScriptTextValues, NameWithANulIsRefused) {
+  ScriptNames names;
+  ASSERT_EQ(DeriveScriptNames("/t/Device_Drivers/QIO5162/QIO5162.reg", names), 0);
+  ScriptText text(names);
+  ASSERT_EQ(text.Load(Header(0)), 0);
+  const std::uint32_t value = 5;
+  EXPECT_NE(text.WriteValue(0, std::string_view("Irq\0x", 5), kTypeDword, &value, 4), 0);
+  EXPECT_EQ(text.text(), Header(0));
+  ASSERT_EQ(text.WriteValue(0, "Irq", kTypeDword, &value, 4), 0);
+  EXPECT_EQ(text.text(), Header(0) + kIrq5);
 }
 
 TEST_F(ScriptValues, ClosedEditorDoesNothing) {
