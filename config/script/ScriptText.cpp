@@ -77,6 +77,15 @@ std::vector<ScriptText::Span> ScriptText::Sections(int n) const {
   return spans;
 }
 
+bool ScriptText::HasSectionHeader() const {
+  for (std::size_t pos = 0; pos < text_.size();) {
+    const Line line = LineAt(text_, pos);
+    if (lines::OpensSection(Content(text_, line))) return true;
+    pos = line.next;
+  }
+  return false;
+}
+
 int ScriptText::AppendSection(int n) {
   if (n < 0 || names_.keyPrefix.empty()) return 1;
   text_.append(" ").append(lineEnd_).append(names_.HeaderLine(n)).append(" ").append(lineEnd_);

@@ -85,8 +85,10 @@ class ScriptText {
   // Sets one value of template n (types 1, 3, 4): every line that sets it is
   // replaced where it stands, keeping its indentation, its trailing comment
   // and its line end; without such a line, the value becomes the last line
-  // of the template's last section, or (without a section) of the file. The
-  // value always starts on a line of its own. A name with a quote or a
+  // of the template's last section, or (without a section, in a file with no
+  // section of any key) of the file; a template without a section in a file
+  // with sections of other keys is a failure, as its value would be read as
+  // theirs. The value always starts on a line of its own. A name with a quote or a
   // control character, a string with a line break, a string that is not
   // UTF-8 in a Unicode script, or a line over kLineBufferBytes is a failure.
   int WriteValue(int n, std::string_view name, std::uint32_t type, const void* data, std::uint32_t size);
@@ -122,6 +124,8 @@ class ScriptText {
   // The lines that set `name` in template n's sections, in order.
   std::vector<ValueLine> ValueLines(int n, std::string_view name) const;
   bool Fail(std::string why) const;
+  // True when some line opens a section (of any key).
+  bool HasSectionHeader() const;
 
   ScriptNames names_;
   std::string text_;

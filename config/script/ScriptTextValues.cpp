@@ -196,6 +196,12 @@ int ScriptText::WriteValue(int n, std::string_view name, std::uint32_t type, con
   // The new line becomes the last line of the template's last section (after
   // any blank lines it ends with), or of the file.
   const std::vector<Span> sections = Sections(n);
+  if (sections.empty() && HasSectionHeader()) {
+    // At the end of the file it would be read as a value of whatever key
+    // stands last.
+    Fail("template " + std::to_string(n) + " has no section: its value would go into another key's");
+    return 1;
+  }
   const std::size_t at = sections.empty() ? text_.size() : sections.back().end;
   std::string inserted;
   if (at > 0 && text_[at - 1] != '\n') inserted = lineEnd_;

@@ -73,6 +73,23 @@ TEST_F(ScriptValues, ValueWithoutSectionGoesToEndOfFile) {
   EXPECT_EQ(tree_.Read(), "; only a comment\r\n" + kIrq5);
 }
 
+// Where the file ends in another key's section, a value of a template that
+// has no section would be read as that key's: refused, nothing written.
+TEST_F(ScriptValues, ValueWithoutSectionIsRefusedWhereItWouldJoinAnotherKey) {
+  for (const std::string& text : {Header(3) + kBase, Header(3) + kBase + "; tail\r\n",
+                                   std::string("[HKEY_LOCAL_MACHINE\\Other]\r\n\"Irq\"=dword:7")}) {
+    Start(text);
+    EXPECT_NE(WriteDword(4, "Irq", 5), 0) << text;
+    EXPECT_EQ(tree_.Read(), text);
+    EXPECT_NE(script_.message().find("template 4 has no section"), std::string::npos) << script_.message();
+    ASSERT_EQ(script_.AppendSection(4), 0);
+    ASSERT_EQ(WriteDword(4, "Irq", 5), 0);
+    EXPECT_EQ(ReadDword(4, "Irq"), 5u);
+    EXPECT_EQ(ReadDword(3, "Irq"), 0xDEADBEEFu);
+    script_.Close();
+  }
+}
+
 TEST_F(ScriptValues, ReplacedLastLineWithoutLineBreakGetsOne) {
   Start(Header(0) + "\"Irq\"=dword:5");
   ASSERT_EQ(WriteDword(0, "Irq", 6), 0);
