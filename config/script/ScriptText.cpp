@@ -88,6 +88,10 @@ bool ScriptText::HasSectionHeader() const {
 
 int ScriptText::AppendSection(int n) {
   if (n < 0 || names_.keyPrefix.empty()) return 1;
+  if (encoding_ != ScriptEncoding::kEightBit && !IsValidUtf8(names_.HeaderLine(n))) {
+    Fail("the key name is not UTF-8 text and the script is Unicode");
+    return 1;
+  }
   text_.append(" ").append(lineEnd_).append(names_.HeaderLine(n)).append(" ").append(lineEnd_);
   return 0;
 }

@@ -75,6 +75,8 @@ class ScriptText {
   bool SectionExists(int n) const { return !Sections(n).empty(); }
 
   // Appends " ", a line end, template n's header line, " " and a line end.
+  // A header that is not UTF-8 (a component name in an 8-bit code page) is
+  // a failure in a Unicode script.
   int AppendSection(int n);
   // Deletes every section of template n: its header line, its value lines,
   // and the " " line just before the header when there is one. Comments and

@@ -110,6 +110,36 @@ TEST_F(ScriptEncodingTest, StringThatIsNotUtf8IsRefusedInAUnicodeScript) {
   EXPECT_EQ(tree_.Read(), Utf16(Header(0) + "\"Name\"=\"caf\xC3\xA9\"\r\n"));
 }
 
+// A component directory named in an 8-bit code page gives key names that are
+// not UTF-8: an 8-bit script takes them byte for byte, a Unicode one refuses
+// the save with a reason and is left as it was.
+TEST(ScriptKeyNameEncoding, EightBitKeyNameOnlyGoesIntoEightBitScripts) {
+  const std::string component = "QIO\xE9" "162";
+  const std::string header = "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\ZQS\xE9" "162S0] \r\n";
+  testing::ScriptTree eightBit(component);
+  eightBit.Write("; ANSI\r\n");
+  TemplateTable table;
+  ASSERT_EQ(table.Load(eightBit.script()), 0);
+  table.ApplyDefaults(table.AllocateSlot());
+  ASSERT_TRUE(table.Save(eightBit.script())) << table.lastError();
+  EXPECT_EQ(eightBit.Read().substr(0, 11 + header.size()), "; ANSI\r\n \r\n" + header);
+
+  for (const std::string& unicode : {Utf16("; Unicode\r\n"), std::string("\xEF\xBB\xBF; UTF-8\r\n")}) {
+    testing::ScriptTree tree(component);
+    tree.Write(unicode);
+    ASSERT_EQ(table.Load(tree.script()), 0);
+    table.ApplyDefaults(table.AllocateSlot());
+    EXPECT_FALSE(table.Save(tree.script()));
+    EXPECT_NE(table.lastError().find("not UTF-8"), std::string::npos) << table.lastError();
+    EXPECT_EQ(tree.Read(), unicode);
+    RegScriptFile script;
+    ASSERT_EQ(script.Open(tree.script().c_str()), 0);
+    EXPECT_NE(script.AppendSection(0), 0);
+    EXPECT_NE(script.message().find("not UTF-8"), std::string::npos) << script.message();
+    EXPECT_EQ(tree.Read(), unicode);
+  }
+}
+
 struct Refused {
   const char* what;
   std::string bytes;
