@@ -86,7 +86,7 @@ class ScriptText {
 
   // Sets one value of template n (types 1, 3, 4): every line that sets it is
   // replaced where it stands, keeping its indentation, its trailing comment
-  // and its line end; without such a line, the value becomes the last line
+  // and its line end (stray text after the old data goes with it); without such a line, the value becomes the last line
   // of the template's last section, or (without a section, in a file with no
   // section of any key) of the file; a template without a section in a file
   // with sections of other keys is a failure, as its value would be read as

@@ -161,6 +161,18 @@ std::vector<std::uint8_t> HexBytes(std::string_view data) {
   return bytes;
 }
 
+// What a replaced line keeps after its old data: blanks and a comment. Stray
+// text there (the rest of a malformed line, `"Irq"="5" x` or `"Irq"="5"12`)
+// goes with the old data, or it would join the new data when read back.
+std::string_view KeptAfterData(std::string_view rest) {
+  if (lines::IsLineRest(rest)) return rest;
+  const std::size_t semicolon = rest.find(';');
+  if (semicolon == std::string_view::npos) return {};
+  std::size_t from = semicolon;
+  while (from > 0 && lines::IsBlank(rest[from - 1])) --from;
+  return rest.substr(from);
+}
+
 }  // namespace
 
 int ScriptText::WriteValue(int n, std::string_view name, std::uint32_t type, const void* data,
@@ -184,7 +196,7 @@ int ScriptText::WriteValue(int n, std::string_view name, std::uint32_t type, con
     // Every line that sets the value, from the last one back.
     for (auto value = present.rbegin(); value != present.rend(); ++value) {
       std::string replacement(line.text());
-      replacement.append(text_, value->dataEnd, value->contentEnd - value->dataEnd);
+      replacement.append(KeptAfterData(std::string_view(text_).substr(value->dataEnd, value->contentEnd - value->dataEnd)));
       // A last line without a line end gets one: the value stays a line.
       replacement.append(value->next > value->contentEnd
                              ? std::string_view(text_).substr(value->contentEnd, value->next - value->contentEnd)

@@ -157,6 +157,24 @@ TEST_F(ScriptValues, ReplacedLineKeepsIndentationAndComment) {
 
 // A hex list continued over several lines is one value: it is read whole and
 // replaced whole.
+// Stray text after a value's data (a hand edit gone wrong) goes with the old
+// data: kept, it would run into the new data ("dword:7" and "12" read as
+// 0x712) or change the next save. A comment after it stays.
+TEST_F(ScriptValues, StrayTextAfterTheOldDataGoesWithIt) {
+  Start(Header(0) + "\"Irq\"=\"5\"12\r\n\"IoBase\"=\"300\" stray ; base of J4\r\n  \"IoLen\"=\"40\"x  \r\n");
+  ASSERT_EQ(WriteDword(0, "Irq", 7), 0);
+  ASSERT_EQ(WriteDword(0, "IoBase", 0x340), 0);
+  ASSERT_EQ(WriteDword(0, "IoLen", 0x40), 0);
+  const std::string written = Header(0) + "\"Irq\"=dword:7\r\n\"IoBase\"=dword:340 ; base of J4\r\n  \"IoLen\"=dword:40\r\n";
+  EXPECT_EQ(tree_.Read(), written);
+  EXPECT_EQ(ReadDword(0, "Irq"), 7u);
+  EXPECT_EQ(ReadDword(0, "IoBase"), 0x340u);
+  // Written again, every line stays as it is.
+  ASSERT_EQ(WriteDword(0, "Irq", 7), 0);
+  ASSERT_EQ(WriteDword(0, "IoBase", 0x340), 0);
+  EXPECT_EQ(tree_.Read(), written);
+}
+
 TEST_F(ScriptValues, ContinuedHexListIsOneValue) {
   const std::string tail = "\"Irq\"=dword:5\r\n";
   Start(Header(0) + "\"DigPortCfg\"=hex:01,\\\r\n  00,\\ ; port B\r\n  04\r\n" + tail);
