@@ -155,7 +155,11 @@ std::vector<ScriptText::ValueLine> ScriptText::SectionValues(const Span& span) c
         while (end > dataFrom && lines::IsBlank(text[end - 1])) --end;
         value.dataEnd = end;
         // A hex list continues on the next line after a closing "\".
-        if (!hex || end == dataFrom || text[end - 1] != '\\' || last.next >= span.end) break;
+        if (!hex || end == dataFrom || text[end - 1] != '\\') break;
+        if (last.next >= span.end) {
+          value.open = true;
+          break;
+        }
         last = LineAt(text, last.next);
         dataFrom = last.start;
       }

@@ -175,6 +175,23 @@ TEST_F(ScriptValues, StrayTextAfterTheOldDataGoesWithIt) {
   EXPECT_EQ(tree_.Read(), written);
 }
 
+// A hex list whose last line ends in "\\" where its section ends (a hand
+// edit that left a stray backslash) reads every line added after it as more
+// of its bytes: a new value goes before it instead, and reads back.
+TEST_F(ScriptValues, NewValueGoesBeforeAHexListLeftOpenAtTheSectionEnd) {
+  const std::string open = "\"Raw\"=hex:01,02,\\\r\n  03,\\\r\n";
+  Start(Header(0) + kBase + open + Header(1) + kBase);
+  ASSERT_EQ(WriteDword(0, "Irq", 5), 0);
+  EXPECT_EQ(tree_.Read(), Header(0) + kBase + kIrq5 + open + Header(1) + kBase);
+  EXPECT_EQ(ReadDword(0, "Irq"), 5u);
+  std::uint8_t raw[8] = {};
+  std::uint32_t type = 0;
+  std::uint32_t size = sizeof raw;
+  ASSERT_EQ(script_.ReadValue(0, "Raw", &type, raw, &size), 0);
+  EXPECT_EQ(size, 3u);
+  EXPECT_EQ(raw[2], 3);
+}
+
 TEST_F(ScriptValues, ContinuedHexListIsOneValue) {
   const std::string tail = "\"Irq\"=dword:5\r\n";
   Start(Header(0) + "\"DigPortCfg\"=hex:01,\\\r\n  00,\\ ; port B\r\n  04\r\n" + tail);
