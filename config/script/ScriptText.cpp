@@ -22,6 +22,19 @@ bool IsHeader(std::string_view content, std::string_view header) {
   return lines::StartsWithNoCase(rest, header) && lines::IsLineRest(rest.substr(header.size()));
 }
 
+// A line that can continue a hex list: before any comment, hex digits (one
+// at least), commas, blanks and the "\" that continues it further.
+bool HoldsHexBytes(std::string_view content) {
+  content = content.substr(0, content.find(';'));
+  bool digits = false;
+  for (const char c : content) {
+    const bool digit = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (!digit && c != ',' && c != '\\' && !lines::IsBlank(c)) return false;
+    digits = digits || digit;
+  }
+  return digits;
+}
+
 // The " " line that an append writes before a header, in either line end.
 bool IsAppendedSpaceLine(std::string_view line) { return line == " \r\n" || line == " \n"; }
 
@@ -154,13 +167,11 @@ std::vector<ScriptText::ValueLine> ScriptText::SectionValues(const Span& span) c
         std::size_t end = semicolon < last.contentEnd ? semicolon : last.contentEnd;
         while (end > dataFrom && lines::IsBlank(text[end - 1])) --end;
         value.dataEnd = end;
-        // A hex list continues on the next line after a closing "\".
-        if (!hex || end == dataFrom || text[end - 1] != '\\') break;
-        if (last.next >= span.end) {
-          value.open = true;
-          break;
-        }
-        last = LineAt(text, last.next);
+        // A hex list continues after a closing "\" on a next line of bytes.
+        if (!hex || end == dataFrom || text[end - 1] != '\\' || last.next >= span.end) break;
+        const Line next = LineAt(text, last.next);
+        if (!HoldsHexBytes(Content(text, next))) break;
+        last = next;
         dataFrom = last.start;
       }
       pos = last.next;

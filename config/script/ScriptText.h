@@ -13,7 +13,10 @@
 //     followed by nothing but blanks or a ";" comment;
 //   - a value line is a line that starts, after blanks, with the quoted
 //     name, "=" and the data; a hex value may continue over further lines,
-//     each continued line ending in "\";
+//     each continued line ending in "\", as long as the next line holds hex
+//     bytes (a value line, a comment, a blank line or other text after a
+//     stray "\" ends the list, so that no line added or left behind is
+//     taken for its bytes);
 //   - ";" starts a comment, outside a quoted string. A comment line, or a
 //     comment that mentions a template's key or a value's name, is never
 //     taken for a header or a value.
@@ -87,8 +90,7 @@ class ScriptText {
   // Sets one value of template n (types 1, 3, 4): every line that sets it is
   // replaced where it stands, keeping its indentation, its trailing comment
   // and its line end (stray text after the old data goes with it); without such a line, the value becomes the last line
-  // of the template's last section (before a hex list left open at its end),
-  // or (without a section, in a file with no
+  // of the template's last section, or (without a section, in a file with no
   // section of any key) of the file; a template without a section in a file
   // with sections of other keys is a failure, as its value would be read as
   // theirs. The value always starts on a line of its own. A name with a quote or a
@@ -120,9 +122,6 @@ class ScriptText {
     std::size_t dataEnd = 0;    // end of the data on its last line (before blanks and comment)
     std::size_t contentEnd = 0; // end of its last line, before the line end
     std::size_t next = 0;       // first byte after its line end
-    // A hex list whose last line still ends in "\" where its section ends:
-    // any line added after it in the section would be read as more bytes.
-    bool open = false;
   };
 
   // Every value line of a section, in order.

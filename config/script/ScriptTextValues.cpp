@@ -214,14 +214,7 @@ int ScriptText::WriteValue(int n, std::string_view name, std::uint32_t type, con
     Fail("template " + std::to_string(n) + " has no section: its value would go into another key's");
     return 1;
   }
-  std::size_t at = sections.empty() ? text_.size() : sections.back().end;
-  if (!sections.empty()) {
-    // A hex list whose last line ends in "\" would take the new line as more
-    // of its bytes (and lose it when that value is next replaced): the new
-    // line goes before it.
-    const std::vector<ValueLine> values = SectionValues(sections.back());
-    if (!values.empty() && values.back().open) at = values.back().start;
-  }
+  const std::size_t at = sections.empty() ? text_.size() : sections.back().end;
   std::string inserted;
   if (at > 0 && text_[at - 1] != '\n') inserted = lineEnd_;
   inserted.append(line.text()).append(lineEnd_);

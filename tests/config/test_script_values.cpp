@@ -175,14 +175,14 @@ TEST_F(ScriptValues, StrayTextAfterTheOldDataGoesWithIt) {
   EXPECT_EQ(tree_.Read(), written);
 }
 
-// A hex list whose last line ends in "\\" where its section ends (a hand
-// edit that left a stray backslash) reads every line added after it as more
-// of its bytes: a new value goes before it instead, and reads back.
-TEST_F(ScriptValues, NewValueGoesBeforeAHexListLeftOpenAtTheSectionEnd) {
+// A hex list whose last line ends in a stray "\\" continues only onto a
+// line of hex bytes: a value added after it is a line of its own and reads
+// back, and the list keeps its bytes.
+TEST_F(ScriptValues, NewValueAfterAHexListLeftOpenIsALineOfItsOwn) {
   const std::string open = "\"Raw\"=hex:01,02,\\\r\n  03,\\\r\n";
   Start(Header(0) + kBase + open + Header(1) + kBase);
   ASSERT_EQ(WriteDword(0, "Irq", 5), 0);
-  EXPECT_EQ(tree_.Read(), Header(0) + kBase + kIrq5 + open + Header(1) + kBase);
+  EXPECT_EQ(tree_.Read(), Header(0) + kBase + open + kIrq5 + Header(1) + kBase);
   EXPECT_EQ(ReadDword(0, "Irq"), 5u);
   std::uint8_t raw[8] = {};
   std::uint32_t type = 0;
@@ -190,6 +190,22 @@ TEST_F(ScriptValues, NewValueGoesBeforeAHexListLeftOpenAtTheSectionEnd) {
   ASSERT_EQ(script_.ReadValue(0, "Raw", &type, raw, &size), 0);
   EXPECT_EQ(size, 3u);
   EXPECT_EQ(raw[2], 3);
+  // Replacing the list takes its own lines only.
+  const std::uint8_t bytes[2] = {0xAA, 0xBB};
+  ASSERT_EQ(script_.WriteValue(0, "Raw", kTypeBinary, bytes, 2), 0);
+  EXPECT_EQ(tree_.Read(), Header(0) + kBase + "\"Raw\"=hex:AA,BB\r\n" + kIrq5 + Header(1) + kBase);
+}
+
+// A comment or other text that follows a stray "\\" is no part of the list:
+// removing the template, or replacing the list, leaves it.
+TEST_F(ScriptValues, TextAfterAStrayBackslashIsNoPartOfTheList) {
+  const std::string tail = "; wired on J4\r\nnotes: see the carrier\r\n";
+  Start(Header(0) + "\"DigPortCfg\"=hex:00,00,00\\\r\n" + tail + Header(1) + kBase);
+  const std::uint8_t ports[3] = {1, 0, 3};
+  ASSERT_EQ(script_.WriteValue(0, "DigPortCfg", kTypeBinary, ports, 3), 0);
+  EXPECT_EQ(tree_.Read(), Header(0) + "\"DigPortCfg\"=hex:01,00,03\r\n" + tail + Header(1) + kBase);
+  ASSERT_EQ(script_.RemoveSection(0), 0);
+  EXPECT_EQ(tree_.Read(), tail + Header(1) + kBase);
 }
 
 TEST_F(ScriptValues, ContinuedHexListIsOneValue) {
