@@ -31,6 +31,33 @@ inline std::u32string CodePoints(std::string_view utf8) {
   return out;
 }
 
+// True for well-formed UTF-8: no overlong forms, no surrogates, nothing
+// above U+10FFFF, no sequence cut short.
+inline bool IsWellFormedUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<std::uint8_t>(text[i++]);
+    if (lead < 0x80) continue;
+    char32_t cp = 0;
+    int trailing = 0;
+    char32_t least = 0;
+    if (lead >= 0xC0 && lead < 0xE0) {
+      cp = lead & 0x1F, trailing = 1, least = 0x80;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+      cp = lead & 0x0F, trailing = 2, least = 0x800;
+    } else if (lead >= 0xF0 && lead < 0xF8) {
+      cp = lead & 0x07, trailing = 3, least = 0x10000;
+    } else {
+      return false;
+    }
+    for (; trailing > 0; --trailing, ++i) {
+      if (i >= text.size() || (static_cast<std::uint8_t>(text[i]) & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (static_cast<std::uint8_t>(text[i]) & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+  }
+  return true;
+}
+
 // UTF-16LE bytes of well-formed UTF-8 text, without a terminator.
 inline std::string Utf16Le(std::string_view utf8) {
   std::string out;
