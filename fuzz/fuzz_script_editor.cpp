@@ -6,7 +6,9 @@
 // script_builder.h, in any encoding the editor reads) and a sequence of
 // operations: append, remove, set values of every type with good and bad
 // arguments, set tables of values, read values into guarded buffers, load the
-// template table, change it and apply it, encode and load again.
+// template table, change it and apply it, encode and load again, and now and
+// then save it as a file through a file layer whose k-th call fails
+// (tests/config/FileFaults.h).
 // Oracle (script_reference.h reads the text a second way):
 //   - a script that does not load leaves the editor's text as it was; one
 //     that loads encodes back to the very same bytes;
@@ -29,14 +31,21 @@
 //   - an applied template table loads back as it was applied, applying it
 //     again changes nothing, and every line outside the templates' own
 //     header and value lines stays as it was;
+//   - a save through the files holds the old bytes when it fails and the
+//     bytes of the table applied in memory when it succeeds, and leaves no
+//     temporary file behind;
 //   - the encoding, its byte-order mark and the line ends are kept.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "FileFaults.h"
 #include "config/script/ScriptText.h"
 #include "config/templates/TemplateTable.h"
 #include "fuzz_support.h"
@@ -57,6 +66,15 @@ const char* const kNames[] = {"IoBase", "Irq", "irq", "DigPortCfg", "Prefix", "D
                               "line\nbreak", "tab\there"};
 const char* const kTexts[] = {"Q62", "Zqs5162s.dll", "", "C:\\Windows\\", "say \"hi\"", "x;y", "[slot 2]",
                               "caf\xC3\xA9", "caf\xE9", "two\r\nlines", "trail\\"};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
 
 // The data of a write: null only when meant (an empty vector may hold none).
 const void* DataOf(const qio::fuzz::Write& w) {
@@ -88,7 +106,13 @@ class Session {
         case 6: WriteTable(n); break;
         case 7: ReadOne(n); break;
         case 8: ApplyTable(); break;
-        case 9: EncodeAndLoad(); break;
+        case 9:
+          if (in_.Below(8) == 0) {
+            SaveThroughFiles();
+          } else {
+            EncodeAndLoad();
+          }
+          break;
         default: CompareSections(n); break;
       }
     }
@@ -362,25 +386,80 @@ class Session {
     QIO_FUZZ_CHECK(table.Apply(again) && again.text() == edited.text(),
                    "applying the same table twice differs %s\n=== applied once to ===\n%s",
                    qio::fuzz::Difference(edited.text(), again.text()).c_str(), (Show(script_.text()) + "\n=== once ===\n" + edited.text()).c_str());
-    const std::string outsideBefore = OutsideTemplates(script_);
-    const std::string outsideAfter = OutsideTemplates(edited);
-    const bool open = !outsideBefore.empty() && outsideBefore.back() != '\n';
+    // A last line without a line end may get one (and the " " an append
+    // writes before its own).
+    const std::string outsideAfter = OutsideTemplates(edited.text(), edited.names());
+    const std::string& text = script_.text();
     const std::string& end = script_.lineEnd();
-    QIO_FUZZ_CHECK(outsideAfter == outsideBefore ||
-                       (open && (outsideAfter == outsideBefore + end || outsideAfter == outsideBefore + " " + end)),
-                   "applying the table changed lines outside the templates:\n%s\n---\n%s\n=== in ===\n%s\n=== to ===\n%s",
-                   Show(outsideBefore).c_str(), Show(outsideAfter).c_str(), Show(script_.text()).c_str(),
-                   Show(edited.text()).c_str());
+    const bool open = !text.empty() && text.back() != '\n';
+    QIO_FUZZ_CHECK(outsideAfter == OutsideTemplates(text, script_.names()) ||
+                       (open && (outsideAfter == OutsideTemplates(text + end, script_.names()) ||
+                                 outsideAfter == OutsideTemplates(text + " " + end, script_.names()))),
+                   "applying the table changed lines outside the templates:\n%s\n=== in ===\n%s\n=== to ===\n%s",
+                   Show(outsideAfter).c_str(), Show(script_.text()).c_str(), Show(edited.text()).c_str());
     std::set<int> templates;
     for (int n = 0; n < cfg::kTemplateSlots; ++n) templates.insert(n);
     qio::fuzz::CheckOtherValues(script_, edited, templates, "", "applying the table");
     if (in_.Bool()) script_ = edited;
   }
 
+  // A save of the script as a file, through a file layer whose k-th call
+  // fails: the file then holds the old bytes, or else the bytes of the table
+  // applied in memory, and no temporary file is left beside it.
+  void SaveThroughFiles() {
+    static const std::string path = ScriptFile();
+    std::string bytes;
+    if (script_.Encode(bytes) != 0) return;
+    WriteFile(path, bytes);
+    qio::config::testing::StepFiles files;
+    cfg::TemplateTable table(nullptr, files);
+    if (table.Load(path) != 0) return;  // a component name this path does not have
+    if (in_.Bool()) table.ApplyDefaults(table.AllocateSlot());
+    if (in_.Bool()) table.RemoveSlot(static_cast<int>(in_.Below(cfg::kTemplateSlots)));
+    cfg::TemplateTable copy = table;
+    cfg::ScriptText expected(script_);
+    std::string expectedBytes;
+    cfg::ScriptNames names;
+    cfg::DeriveScriptNames(path, names);
+    cfg::ScriptText fromFile(names);
+    const bool composed = fromFile.Load(bytes) == 0 && copy.Apply(fromFile) && fromFile.Encode(expectedBytes) == 0;
+    files.Restart();
+    files.FailAt(static_cast<int>(in_.Below(48)) - 8);
+    const bool saved = table.Save(path);
+    const std::string now = ReadFile(path);
+    if (saved) {
+      QIO_FUZZ_CHECK(composed && now == expectedBytes, "a save wrote other bytes than the table applied in memory");
+    } else {
+      QIO_FUZZ_CHECK(now == bytes, "a save that failed (at %s) changed the file", files.failed().c_str());
+      QIO_FUZZ_CHECK(!composed || !files.failed().empty(), "a save failed with no call failing: %s",
+                     table.lastError().c_str());
+    }
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(Directory(path))) ++entries;
+    QIO_FUZZ_CHECK(entries == 1, "a save left %zu files beside the script", entries - 1);
+  }
+
+  static std::string Directory(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+  // This board's script in a temporary image tree, made once per process.
+  static std::string ScriptFile() {
+    const std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+    std::string root = base + "/qio-fuzz-script-XXXXXX";
+    if (::mkdtemp(root.data()) == nullptr) qio::fuzz::OracleFailure("no temporary directory");
+    const std::string dir = root + "/Public/Quillory/Device_Drivers/QIO5162";
+    std::filesystem::create_directories(dir);
+    static const std::string kept = root;
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(kept, ignored);
+    });
+    return dir + "/QIO5162.reg";
+  }
+
   // The text less every template's header and value lines and the " " lines
   // (which an append writes, and a line end added later can make).
-  static std::string OutsideTemplates(const cfg::ScriptText& script) {
-    const ScriptReference ref(script.text(), script.names());
+  static std::string OutsideTemplates(std::string_view text, const cfg::ScriptNames& names) {
+    const ScriptReference ref(text, names);
     std::set<std::size_t> drop;
     for (int n = 0; n < cfg::kTemplateSlots; ++n) drop.merge(ref.OwnLines(n));
     for (std::size_t i = 0; i < ref.lines().size(); ++i) {
