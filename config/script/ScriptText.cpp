@@ -61,7 +61,11 @@ int ScriptText::Load(std::string_view bytes) {
 
 int ScriptText::Encode(std::string& bytes) const {
   const int rc = EncodeScript(text_, encoding_, bytes);
-  if (rc != 0) error_ = "the text can no longer be written as UTF-16";
+  if (rc != 0) {
+    error_ = encoding_ == ScriptEncoding::kEightBit
+                 ? "the text would begin with the bytes of a byte-order mark and no longer read as 8-bit text"
+                 : "the text can no longer be written as UTF-16";
+  }
   return rc;
 }
 

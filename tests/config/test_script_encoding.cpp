@@ -140,6 +140,30 @@ TEST(ScriptKeyNameEncoding, EightBitKeyNameOnlyGoesIntoEightBitScripts) {
   }
 }
 
+// 8-bit text with a line that begins with the bytes of a byte-order mark
+// (two files joined, "\xFF\xFE" typed as "ÿþ"): a save that would make that
+// line the first of the file, where the bytes would read as a mark and the
+// text as UTF-16 or UTF-8, is refused and the script left as it was.
+TEST(ScriptLeadingMark, EditThatWouldStartEightBitTextWithAMarkIsRefused) {
+  for (const std::string& mark : {std::string("\xFF\xFE"), std::string("\xFE\xFF"), std::string("\xEF\xBB\xBF")}) {
+    testing::ScriptTree tree;
+    const std::string text = Header(0) + mark + "; joined here\r\n[HKEY_LOCAL_MACHINE\\Other]\r\n";
+    tree.Write(text);
+    TemplateTable table;
+    ASSERT_EQ(table.Load(tree.script()), 0);
+    EXPECT_FALSE(table.Save(tree.script()));
+    EXPECT_NE(table.lastError().find("byte-order mark"), std::string::npos) << table.lastError();
+    EXPECT_EQ(tree.Read(), text);
+    RegScriptFile script;
+    ASSERT_EQ(script.Open(tree.script().c_str()), 0);
+    EXPECT_NE(script.RemoveSection(0), 0);
+    EXPECT_EQ(tree.Read(), text);
+    // Any other edit goes through.
+    ASSERT_EQ(script.AppendSection(1), 0);
+    EXPECT_EQ(tree.Read(), text + " \r\n" + Header(1));
+  }
+}
+
 struct Refused {
   const char* what;
   std::string bytes;
