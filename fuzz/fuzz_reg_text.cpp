@@ -86,8 +86,7 @@ void CheckRefusal(const std::string& error, std::string_view bytes, std::size_t 
   QIO_FUZZ_CHECK(line >= 1 && line <= LineCount(bytes), "refusal without a line of the text (%zu lines): \"%s\"",
                  LineCount(bytes), Show(error).c_str());
   if (badLine != 0) {
-    QIO_FUZZ_CHECK(line == badLine, "line %zu is the bad one, the import named: \"%s\"", badLine,
-                   Show(error).c_str());
+    QIO_FUZZ_CHECK(line == badLine, "line %zu is the bad one, the import named: \"%s\"", badLine, Show(error).c_str());
   }
 }
 
@@ -110,7 +109,8 @@ void CheckModel(const RegistryModel& model) {
     sections += key.path.empty() && key.values.empty() ? 0 : 1;
     values += key.values.size();
     pf::RegKey handle = pf::kNullHandle;
-    const std::uint32_t opened = key.path.empty() ? pf::kErrorSuccess : pf::RegOpenKey(pf::kLocalMachine, key.path, &handle);
+    const std::uint32_t opened =
+        key.path.empty() ? pf::kErrorSuccess : pf::RegOpenKey(pf::kLocalMachine, key.path, &handle);
     if (key.path.empty()) handle = pf::kLocalMachine;
     QIO_FUZZ_CHECK(opened == pf::kErrorSuccess, "key \"%s\" is missing (%u)", key.path.c_str(), opened);
     for (const auto& value : key.values) {

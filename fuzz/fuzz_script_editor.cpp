@@ -61,11 +61,11 @@ using qio::fuzz::FuzzInput;
 using qio::fuzz::ScriptReference;
 using qio::fuzz::Show;
 
-const char* const kNames[] = {"IoBase", "Irq", "irq", "DigPortCfg", "Prefix", "Dll", "TimerClock", "New",
-                              "a\\b", "semi;colon", "sp ace", "[x]", "caf\xC3\xA9", "caf\xE9", "", "q\"x",
-                              "line\nbreak", "tab\there"};
-const char* const kTexts[] = {"Q62", "Zqs5162s.dll", "", "C:\\Windows\\", "say \"hi\"", "x;y", "[slot 2]",
-                              "caf\xC3\xA9", "caf\xE9", "two\r\nlines", "trail\\"};
+const char* const kNames[] = {"IoBase",      "Irq",     "irq",  "DigPortCfg", "Prefix",      "Dll",
+                              "TimerClock",  "New",     "a\\b", "semi;colon", "sp ace",      "[x]",
+                              "caf\xC3\xA9", "caf\xE9", "",     "q\"x",       "line\nbreak", "tab\there"};
+const char* const kTexts[] = {"Q62",      "Zqs5162s.dll", "",        "C:\\Windows\\", "say \"hi\"", "x;y",
+                              "[slot 2]", "caf\xC3\xA9",  "caf\xE9", "two\r\nlines",  "trail\\"};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -131,6 +131,7 @@ class Session {
     qio::fuzz::Write w;
     w.n = n;
     w.name = Name();
+    // The three types the editor writes, twice as often as three it does not.
     static const std::uint32_t kTypes[] = {cfg::kTypeDword, cfg::kTypeString, cfg::kTypeBinary, cfg::kTypeDword,
                                            cfg::kTypeString, cfg::kTypeBinary, cfg::kTypeMultiString, 0, 2};
     w.type = in_.Pick(kTypes);
@@ -142,7 +143,7 @@ class Session {
         w.data.push_back(0);
         if (in_.Below(8) == 0) w.data.insert(w.data.end(), {'x', 'y', 0});  // text after the terminator
         w.size = static_cast<std::uint32_t>(in_.Below(8) == 0 ? in_.Below(static_cast<std::uint32_t>(w.data.size()) + 1)
-                                                                : w.data.size());
+                                                              : w.data.size());
         break;
       }
       case cfg::kTypeBinary:
@@ -217,8 +218,8 @@ class Session {
     const std::optional<std::string> line = qio::fuzz::ExpectedLine(before, w);
     const int rc = script_.WriteValue(w.n, w.name, w.type, DataOf(w), w.size);
     QIO_FUZZ_CHECK((rc == 0) == line.has_value(),
-                   "write of \"%s\" (type %u, %u bytes) to template %d gave %d (%s) in:\n%s",
-                   Show(w.name).c_str(), w.type, w.size, w.n, rc, script_.error().c_str(), Show(before.text()).c_str());
+                   "write of \"%s\" (type %u, %u bytes) to template %d gave %d (%s) in:\n%s", Show(w.name).c_str(),
+                   w.type, w.size, w.n, rc, script_.error().c_str(), Show(before.text()).c_str());
     if (rc != 0) return Unchanged(before, "a write");
     CheckWritten(before, w, *line);
   }
@@ -242,10 +243,9 @@ class Session {
     }
     for (const auto& v : now) newLines.insert(v.first);
     if (old.empty()) {
-      QIO_FUZZ_CHECK(now.size() == 1 && now[0].first == now[0].last &&
-                         ScriptReference::Content(is.lines()[now[0].first]) == line,
-                     "a new value \"%s\" of template %d is not one line \"%s\"", Show(w.name).c_str(), w.n,
-                     line.c_str());
+      QIO_FUZZ_CHECK(
+          now.size() == 1 && now[0].first == now[0].last && ScriptReference::Content(is.lines()[now[0].first]) == line,
+          "a new value \"%s\" of template %d is not one line \"%s\"", Show(w.name).c_str(), w.n, line.c_str());
       const auto sections = is.Sections(w.n);
       QIO_FUZZ_CHECK(now[0].first < sections.back().end && now[0].first > sections.back().header,
                      "a new value of template %d is not in its last section", w.n);
@@ -260,10 +260,11 @@ class Session {
         const std::string_view first = ScriptReference::Content(was.lines()[old[k].first]);
         const std::string indent(first.substr(0, first.find_first_not_of(" \t")));
         const std::string_view replaced = ScriptReference::Content(is.lines()[now[k].first]);
-        QIO_FUZZ_CHECK(now[k].first == now[k].last && replaced.substr(0, indent.size() + line.size()) == indent + line &&
-                           ScriptReference::IsRest(replaced.substr(std::min(replaced.size(), indent.size() + line.size()))),
-                       "\"%s\" was replaced by \"%s\", not \"%s%s\" and a comment", Show(first).c_str(),
-                       Show(replaced).c_str(), indent.c_str(), line.c_str());
+        QIO_FUZZ_CHECK(
+            now[k].first == now[k].last && replaced.substr(0, indent.size() + line.size()) == indent + line &&
+                ScriptReference::IsRest(replaced.substr(std::min(replaced.size(), indent.size() + line.size()))),
+            "\"%s\" was replaced by \"%s\", not \"%s%s\" and a comment", Show(first).c_str(), Show(replaced).c_str(),
+            indent.c_str(), line.c_str());
       }
       QIO_FUZZ_CHECK(is.Without(newLines) == was.Without(oldLines),
                      "replacing \"%s\" in template %d changed other lines", Show(w.name).c_str(), w.n);
@@ -275,7 +276,8 @@ class Session {
   void CheckReadBack(const qio::fuzz::Write& w) {
     std::vector<std::uint8_t> expected;
     if (w.type == cfg::kTypeString) {
-      const std::string_view all(reinterpret_cast<const char*>(w.data.data()), std::min<std::size_t>(w.size, w.data.size()));
+      const std::string_view all(reinterpret_cast<const char*>(w.data.data()),
+                                 std::min<std::size_t>(w.size, w.data.size()));
       const std::string_view text = all.substr(0, all.find('\0'));
       expected.assign(text.begin(), text.end());
       expected.push_back(0);
@@ -294,8 +296,7 @@ class Session {
     for (auto& row : rows) row = RandomWrite(n);
     std::vector<cfg::ValueEntry> table;
     for (const auto& row : rows) {
-      table.push_back({row.name.c_str(), row.type, row.size,
-                       const_cast<void*>(DataOf(row))});
+      table.push_back({row.name.c_str(), row.type, row.size, const_cast<void*>(DataOf(row))});
     }
     table.push_back({nullptr, 0, 0, nullptr});
     // What the rows do one by one: a string is written whole whatever its
@@ -305,7 +306,8 @@ class Session {
     for (auto row : rows) {
       if (row.type == cfg::kTypeDword) row.size = 4;
       if (row.type == cfg::kTypeString && !row.nullData) {
-        row.size = std::max<std::uint32_t>(row.size, static_cast<std::uint32_t>(std::strlen(reinterpret_cast<const char*>(row.data.data())) + 1));
+        row.size = std::max<std::uint32_t>(
+            row.size, static_cast<std::uint32_t>(std::strlen(reinterpret_cast<const char*>(row.data.data())) + 1));
       }
       // A name is read up to its terminator.
       row.name = row.name.c_str();
@@ -326,9 +328,10 @@ class Session {
     const qio::fuzz::Reading r = qio::fuzz::Read(script_, n, name, capacity, withData);
     const ScriptReference ref(script_.text(), script_.names());
     if (ref.ValuesNamed(n, name).empty() || name.empty()) {
-      QIO_FUZZ_CHECK(r.rc != 0 && r.type == 0xEEEE && r.size == capacity &&
-                         std::all_of(r.bytes.begin(), r.bytes.end(), [](std::uint8_t b) { return b == qio::fuzz::kFill; }),
-                     "a read of \"%s\", which template %d does not set, touched its outputs", Show(name).c_str(), n);
+      QIO_FUZZ_CHECK(
+          r.rc != 0 && r.type == 0xEEEE && r.size == capacity &&
+              std::all_of(r.bytes.begin(), r.bytes.end(), [](std::uint8_t b) { return b == qio::fuzz::kFill; }),
+          "a read of \"%s\", which template %d does not set, touched its outputs", Show(name).c_str(), n);
     }
     // Null type or size pointers are refused.
     std::uint32_t type = 0;
@@ -356,11 +359,13 @@ class Session {
       }
     }
     // A header that is not UTF-8 goes into no Unicode script.
-    const bool headersFit = script_.encoding() == cfg::ScriptEncoding::kEightBit ||
-                            qio::fuzz::IsWellFormedUtf8(script_.names().keyPrefix);
+    const bool headersFit =
+        script_.encoding() == cfg::ScriptEncoding::kEightBit || qio::fuzz::IsWellFormedUtf8(script_.names().keyPrefix);
     const ScriptReference ref(script_.text(), script_.names());
     bool appends = false;
-    for (int n = 0; n < cfg::kTemplateSlots; ++n) appends = appends || (table.Record(n).inUse != 0 && ref.Sections(n).empty());
+    for (int n = 0; n < cfg::kTemplateSlots; ++n) {
+      appends = appends || (table.Record(n).inUse != 0 && ref.Sections(n).empty());
+    }
     cfg::ScriptText edited = script_;
     const bool applied = table.Apply(edited);
     QIO_FUZZ_CHECK(applied == (headersFit || !appends), "applying the template table gave %d: %s", applied,
@@ -375,9 +380,9 @@ class Session {
       QIO_FUZZ_CHECK((loaded.inUse != 0) == inUse, "template %d was applied %s and loads %s", n,
                      inUse ? "in use" : "free", loaded.inUse != 0 ? "in use" : "free");
       if (inUse) {
-        QIO_FUZZ_CHECK(loaded.ioBase == saved.ioBase && loaded.irq == saved.irq && loaded.portConfig == saved.portConfig,
-                       "template %d loads 0x%X/%u, applied 0x%X/%u", n, loaded.ioBase, loaded.irq, saved.ioBase,
-                       saved.irq);
+        QIO_FUZZ_CHECK(
+            loaded.ioBase == saved.ioBase && loaded.irq == saved.irq && loaded.portConfig == saved.portConfig,
+            "template %d loads 0x%X/%u, applied 0x%X/%u", n, loaded.ioBase, loaded.irq, saved.ioBase, saved.irq);
       } else if (saved.inUse == 0) {
         QIO_FUZZ_CHECK(loaded.ioBase == 0 && loaded.irq == 0, "free template %d left values behind", n);
       }
@@ -385,7 +390,8 @@ class Session {
     cfg::ScriptText again = edited;
     QIO_FUZZ_CHECK(table.Apply(again) && again.text() == edited.text(),
                    "applying the same table twice differs %s\n=== applied once to ===\n%s",
-                   qio::fuzz::Difference(edited.text(), again.text()).c_str(), (Show(script_.text()) + "\n=== once ===\n" + edited.text()).c_str());
+                   qio::fuzz::Difference(edited.text(), again.text()).c_str(),
+                   (Show(script_.text()) + "\n=== once ===\n" + edited.text()).c_str());
     // A last line without a line end may get one (and the " " an append
     // writes before its own).
     const std::string outsideAfter = OutsideTemplates(edited.text(), edited.names());
@@ -498,12 +504,12 @@ class Session {
     for (const std::string_view line : ref.lines()) offsets.push_back(offsets.back() + line.size());
     const auto mine = script_.Sections(n);
     const auto theirs = ref.Sections(n);
-    QIO_FUZZ_CHECK(mine.size() == theirs.size(), "template %d: %zu sections, the reference finds %zu", n,
-                   mine.size(), theirs.size());
+    QIO_FUZZ_CHECK(mine.size() == theirs.size(), "template %d: %zu sections, the reference finds %zu", n, mine.size(),
+                   theirs.size());
     for (std::size_t k = 0; k < mine.size(); ++k) {
       QIO_FUZZ_CHECK(mine[k].start == offsets[theirs[k].header] && mine[k].end == offsets[theirs[k].end],
-                     "template %d section %zu: [%zu, %zu), the reference [%zu, %zu)", n, k, mine[k].start,
-                     mine[k].end, offsets[theirs[k].header], offsets[theirs[k].end]);
+                     "template %d section %zu: [%zu, %zu), the reference [%zu, %zu)", n, k, mine[k].start, mine[k].end,
+                     offsets[theirs[k].header], offsets[theirs[k].end]);
     }
     QIO_FUZZ_CHECK(script_.SectionExists(n) == !mine.empty(), "SectionExists disagrees with Sections");
   }
@@ -535,7 +541,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const cfg::ScriptNames names = qio::fuzz::Names(input);
   std::string bytes;
   if (input.Below(4) == 0) {
-    for (std::uint32_t n = input.Below(1024); n > 0 && !input.Empty(); --n) bytes.push_back(static_cast<char>(input.Byte()));
+    for (std::uint32_t n = input.Below(1024); n > 0 && !input.Empty(); --n)
+      bytes.push_back(static_cast<char>(input.Byte()));
   } else {
     bytes = qio::fuzz::ScriptBuilder(input, names).Build();
   }
@@ -544,9 +551,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   cfg::ScriptText script(names);
   QIO_FUZZ_CHECK(script.Load(held) == 0, "plain text does not load");
   if (script.Load(bytes) != 0) {
-    QIO_FUZZ_CHECK(script.text() == held && script.encoding() == cfg::ScriptEncoding::kEightBit &&
-                       !script.error().empty(),
-                   "a script that does not load changed the text held, or gave no reason");
+    QIO_FUZZ_CHECK(
+        script.text() == held && script.encoding() == cfg::ScriptEncoding::kEightBit && !script.error().empty(),
+        "a script that does not load changed the text held, or gave no reason");
     return 0;
   }
   Session(input, std::move(script), bytes).Run();

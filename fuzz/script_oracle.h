@@ -58,9 +58,9 @@ inline cfg::ScriptNames Names(FuzzInput& input) {
     QIO_FUZZ_CHECK(cfg::DeriveScriptNames(kPaths[0], names) == 0, "this board's path names nothing");
     return names;
   }
-  QIO_FUZZ_CHECK(names.keyPrefix.rfind("[HKEY_LOCAL_MACHINE\\Drivers\\", 0) == 0 && names.busKind >= 0 &&
-                     names.busKind <= 2,
-                 "odd names from \"%s\": prefix \"%s\", bus %d", path.c_str(), names.keyPrefix.c_str(), names.busKind);
+  QIO_FUZZ_CHECK(
+      names.keyPrefix.rfind("[HKEY_LOCAL_MACHINE\\Drivers\\", 0) == 0 && names.busKind >= 0 && names.busKind <= 2,
+      "odd names from \"%s\": prefix \"%s\", bus %d", path.c_str(), names.keyPrefix.c_str(), names.busKind);
   for (const int n : {0, 7, 15}) {
     const std::string header = names.HeaderLine(n);
     const std::string key = names.SearchKey(n);
@@ -108,7 +108,8 @@ inline std::optional<std::string> ExpectedLine(const cfg::ScriptText& script, co
       break;
     }
     case cfg::kTypeString: {
-      const std::string_view all(reinterpret_cast<const char*>(w.data.data()), std::min<std::size_t>(w.size, w.data.size()));
+      const std::string_view all(reinterpret_cast<const char*>(w.data.data()),
+                                 std::min<std::size_t>(w.size, w.data.size()));
       const std::string_view text = all.substr(0, all.find('\0'));
       if (text.find_first_of("\r\n") != std::string_view::npos) return std::nullopt;
       line += "=\"" + Escaped(text) + "\"";
@@ -153,7 +154,8 @@ constexpr std::uint8_t kFill = 0xA5;
 
 // One read into a buffer of `capacity` bytes between guards; the guards must
 // stay as they were.
-inline Reading Read(const cfg::ScriptText& script, int n, std::string_view name, std::uint32_t capacity, bool withData) {
+inline Reading Read(const cfg::ScriptText& script, int n, std::string_view name, std::uint32_t capacity,
+                    bool withData) {
   std::vector<std::uint8_t> buffer(capacity + 2 * kGuard, kFill);
   Reading r;
   r.type = 0xEEEE;
@@ -198,10 +200,9 @@ inline void CheckOtherValues(const cfg::ScriptText& before, const cfg::ScriptTex
   const auto [was, is] = Readings(before, after);
   for (const auto& [key, reading] : was) {
     if (changed.count(key.first) != 0 && (name.empty() || key.second == ScriptReference::Upper(name))) continue;
-    QIO_FUZZ_CHECK(is.at(key) == reading, "%s changed value \"%s\" of template %d (rc %d -> %d, type %u -> %u)",
-                   what, key.second.c_str(), key.first, reading.rc, is.at(key).rc, reading.type, is.at(key).type);
+    QIO_FUZZ_CHECK(is.at(key) == reading, "%s changed value \"%s\" of template %d (rc %d -> %d, type %u -> %u)", what,
+                   key.second.c_str(), key.first, reading.rc, is.at(key).rc, reading.type, is.at(key).type);
   }
 }
 
 }  // namespace qio::fuzz
-

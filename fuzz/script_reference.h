@@ -28,8 +28,8 @@ class ScriptReference {
   struct Value {
     std::size_t first = 0;  // line indices, inclusive
     std::size_t last = 0;
-    std::string name;       // unescaped; empty for "@"
-    bool quoted = false;    // "name"=, not @=
+    std::string name;     // unescaped; empty for "@"
+    bool quoted = false;  // "name"=, not @=
   };
 
   ScriptReference(std::string_view text, const config::ScriptNames& names) : names_(names) {
@@ -58,7 +58,8 @@ class ScriptReference {
         const bool space = i > sections.back().header + 1 && IsSpaceLine(lines_[i - 1]);
         sections.back().end = space ? i - 1 : i;
       }
-      inside = Upper(trimmed.substr(0, header.size())) == header && IsRest(trimmed.substr(std::min(header.size(), trimmed.size())));
+      inside = Upper(trimmed.substr(0, header.size())) == header &&
+               IsRest(trimmed.substr(std::min(header.size(), trimmed.size())));
       if (inside) sections.push_back({i, lines_.size()});
     }
     return sections;

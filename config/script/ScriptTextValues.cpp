@@ -196,7 +196,8 @@ int ScriptText::WriteValue(int n, std::string_view name, std::uint32_t type, con
     // Every line that sets the value, from the last one back.
     for (auto value = present.rbegin(); value != present.rend(); ++value) {
       std::string replacement(line.text());
-      replacement.append(KeptAfterData(std::string_view(text_).substr(value->dataEnd, value->contentEnd - value->dataEnd)));
+      const std::string_view after = std::string_view(text_).substr(value->dataEnd, value->contentEnd - value->dataEnd);
+      replacement.append(KeptAfterData(after));
       // A last line without a line end gets one: the value stays a line.
       replacement.append(value->next > value->contentEnd
                              ? std::string_view(text_).substr(value->contentEnd, value->next - value->contentEnd)
