@@ -3,7 +3,8 @@
 #
 #   fuzz/run_fuzzers.sh BUILD_DIR [SECONDS] [JOBS]     (defaults: 60 s, 2 at a time)
 #
-# The targets are the ones BUILD_DIR/fuzz/fuzzers.txt lists. Each one fuzzes
+# The targets are the ones BUILD_DIR/fuzz/fuzzers.txt lists (a name and the
+# longest input to try, one target a line). Each one fuzzes
 # from its seeds (fuzz/corpus/NAME, only read) into a working corpus,
 # BUILD_DIR/fuzz-runs/NAME/corpus, which later runs start from. A crash, an
 # oracle failure, a leak or a hang leaves its input as
@@ -20,7 +21,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$build" && pwd)
 list="$build/fuzz/fuzzers.txt"
 [ -f "$list" ] || { echo "no $list: configure with the fuzz preset first" >&2; exit 2; }
-mapfile -t names < <(grep -v '^$' "$list")
+names=()
+declare -A maxlen
+while read -r name length; do
+  [ -n "$name" ] || continue
+  names+=("$name")
+  maxlen[$name]=${length:-256}
+done <"$list"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -31,7 +38,7 @@ run_one() {
   mkdir -p "$dir/corpus"
   rm -f "$dir"/crash-* "$dir"/leak-* "$dir"/timeout-* "$dir"/oom-* "$dir/status"
   "$build/bin/fuzz_$name" "$dir/corpus" "$here/corpus/$name" \
-    -max_total_time="$seconds" -timeout=30 -rss_limit_mb=3072 -len_control=0 -max_len=256 \
+    -max_total_time="$seconds" -timeout=30 -rss_limit_mb=3072 -len_control=0 -max_len="${maxlen[$name]}" \
     -print_final_stats=1 -artifact_prefix="$dir/" >"$dir/log.txt" 2>&1
   echo $? >"$dir/status"
 }
