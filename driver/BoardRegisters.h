@@ -28,14 +28,37 @@ inline std::uint16_t ReadWord(const DeviceContext& ctx, std::uint32_t offset) {
 inline std::uint32_t ReadDword(const DeviceContext& ctx, std::uint32_t offset) {
   return platform::PortInDword(PortAddress(ctx, offset));
 }
-inline void WriteByte(const DeviceContext& ctx, std::uint32_t offset, std::uint8_t value) {
+// Keeps what a write put into the window's bytes (little-endian, as the bus
+// splits a wider access), for the state view; offsets outside the board's
+// window are not kept.
+inline void RememberWrite(DeviceContext& ctx, std::uint32_t offset, std::uint32_t value, unsigned width) {
+  std::uint64_t written = 0;
+  for (unsigned k = 0; k < width; ++k) {
+    const std::uint32_t at = offset + k;
+    if (at >= ctx.registerCache.size()) break;
+    ctx.registerCache[at].store(static_cast<std::uint8_t>(value >> (8 * k)));
+    written |= std::uint64_t{1} << at;
+  }
+  ctx.registersWritten.fetch_or(written);
+}
+
+inline void WriteByte(DeviceContext& ctx, std::uint32_t offset, std::uint8_t value) {
   platform::PortOutByte(PortAddress(ctx, offset), value);
+  RememberWrite(ctx, offset, value, 1);
 }
-inline void WriteWord(const DeviceContext& ctx, std::uint32_t offset, std::uint16_t value) {
+inline void WriteWord(DeviceContext& ctx, std::uint32_t offset, std::uint16_t value) {
   platform::PortOutWord(PortAddress(ctx, offset), value);
+  RememberWrite(ctx, offset, value, 2);
 }
-inline void WriteDword(const DeviceContext& ctx, std::uint32_t offset, std::uint32_t value) {
+inline void WriteDword(DeviceContext& ctx, std::uint32_t offset, std::uint32_t value) {
   platform::PortOutDword(PortAddress(ctx, offset), value);
+  RememberWrite(ctx, offset, value, 4);
+}
+
+// A register as the driver last wrote it (the caller holds ctx.lock, under
+// which multi-byte registers are written whole).
+inline std::uint16_t WrittenWord(const DeviceContext& ctx, std::uint32_t offset) {
+  return static_cast<std::uint16_t>(ctx.registerCache[offset].load() | (ctx.registerCache[offset + 1].load() << 8));
 }
 
 // The interrupt-enable register is write-only and has two owners: the event

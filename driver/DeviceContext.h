@@ -16,6 +16,7 @@
 
 #include "OwnershipCodes.h"
 #include "qio/platform/kernel.h"
+#include "qio/protocol/board_registers.h"
 #include "qio/protocol/directions.h"
 #include "qio/protocol/events.h"
 
@@ -44,6 +45,36 @@ struct WorkerSlot {
   std::atomic<std::uint32_t> epoch{0};
 };
 
+// What a frequency measurement found the signal on counter n to need, as
+// last decided (the codes of the state view).
+enum class FrequencyStage : std::uint16_t {
+  kNone = 0,
+  kGateEdges = 1,    // 5 MHz and up: the edges of the 2 ms gate
+  kMediumRange = 2,  // the 2 ms estimate, gate clock from generator n
+  kLongGate1s = 3,
+  kLongGate2s = 4,
+  kPeriodBase = 5,   // both phases on the 20 MHz base clock
+  kPeriodSlow = 6,   // both phases on the 100 kHz time base, in a thread
+  kFixedGate = 7,
+};
+
+// The frequency measurement on counter n as the state view reports it:
+// what it decided and what it counted last, and a mark of every published
+// result. Written under `lock` (with the result itself).
+struct FrequencyView {
+  std::atomic<FrequencyStage> stage{FrequencyStage::kNone};
+  std::atomic<std::uint16_t> gateMs{0};
+  std::atomic<float> timebaseHz{0.0f};
+  std::atomic<std::uint16_t> gateClock{0};  // generator word of the time base, 0 base clock
+  std::atomic<std::uint16_t> gateEdges{0};  // the last 2 ms gate
+  std::atomic<std::uint16_t> highTicks{0};  // the last phase pass
+  std::atomic<std::uint16_t> lowTicks{0};
+  // Publications since the record was created; never goes back.
+  std::atomic<std::uint32_t> sequence{0};
+  // A result was published since the measurement started (or was reset).
+  std::atomic<std::uint8_t> published{0};
+};
+
 struct DeviceContext {
   platform::CriticalSection lock;
 
@@ -69,6 +100,13 @@ struct DeviceContext {
 
   // ---- errors: the low part of the last error the device reported ----
   std::atomic<std::uint32_t> lastError{0};
+
+  // ---- the registers of the board's window as the driver last wrote them
+  // (most are write-only, or read back something else): kept by the write
+  // primitives, reported by the state view. Bit k of registersWritten: the
+  // byte at offset k has been written ----
+  std::array<std::atomic<std::uint8_t>, board::kWindowLength> registerCache{};
+  std::atomic<std::uint64_t> registersWritten{0};
 
   // ---- digital I/O: last value written to ports A, B, C ----
   std::array<std::atomic<std::uint8_t>, protocol::kDioPorts> doShadow{};
@@ -126,6 +164,8 @@ struct DeviceContext {
   std::array<std::atomic<std::uint8_t>, kCounters> pwmConfigured{};
   std::array<std::atomic<std::uint32_t>, kCounters> pwmStandalone{};
   std::array<std::atomic<std::uint16_t>, kCounters> pwmModeWord{};
+  // The periods of a counted setting (0 continuous).
+  std::array<std::atomic<std::uint32_t>, kCounters> pwmPulses{};
 
   // ---- frequency measurement: published result and the measurement's state ----
   std::array<std::atomic<float>, kCounters> frequencyRaw{};
@@ -133,6 +173,7 @@ struct DeviceContext {
   // Set with frequencyResult when a fixed gate's edge count saturated: the
   // value is only a lower bound and the read reports it as out of range.
   std::array<std::atomic<std::uint16_t>, kCounters> frequencyOverRange{};
+  std::array<FrequencyView, kCounters> frequencyView{};
   std::atomic<float> lowFreqTimebase{0.0f};
   std::atomic<std::uint16_t> lowFreqRestarts{0};
   std::atomic<std::uint16_t> gateCount{0};

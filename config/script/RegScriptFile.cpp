@@ -130,7 +130,10 @@ bool RegScriptFile::SectionExists(int n) { return IsOpen() && text_.SectionExist
 int RegScriptFile::AppendSection(int n) {
   if (!IsOpen() || n < 0) return 1;
   ScriptText edited = text_;
-  if (edited.AppendSection(n) != 0) return 1;
+  if (edited.AppendSection(n) != 0) {
+    message_ = edited.error();
+    return 1;
+  }
   return Commit(edited) == 0 ? 0 : 1;
 }
 

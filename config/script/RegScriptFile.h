@@ -50,7 +50,8 @@ class RegScriptFile {
   // component's names and key prefix from the path. Returns 0 or an errno:
   // that of the failed open (ENOENT for a missing script), ENAMETOOLONG for a
   // path that does not fit kPathChars, EINVAL when the path names no
-  // component (no "Device_Drivers/" or no bus kind) or is no regular file,
+  // component (no "Device_Drivers/", no bus kind, a control character in the
+  // component's name) or is no regular file,
   // EFBIG for a file over kMaxFileBytes, EILSEQ for text the editor cannot
   // represent (message() says why).
   int Open(const char* path);

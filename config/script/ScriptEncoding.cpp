@@ -174,6 +174,11 @@ int DecodeScript(std::string_view bytes, DecodedScript& decoded, std::string* wh
 int EncodeScript(std::string_view text, ScriptEncoding encoding, std::string& bytes) {
   switch (encoding) {
     case ScriptEncoding::kEightBit:
+      // Bytes that would read as a byte-order mark would make the file
+      // another encoding (a line that began with them, made first by an edit).
+      for (const std::string_view mark : {kUtf8Bom, kUtf16LeBom, kUtf16BeBom}) {
+        if (text.substr(0, mark.size()) == mark) return EILSEQ;
+      }
       bytes.assign(text);
       return 0;
     case ScriptEncoding::kUtf8Bom:

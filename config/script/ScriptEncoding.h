@@ -35,7 +35,9 @@ struct DecodedScript {
 int DecodeScript(std::string_view bytes, DecodedScript& decoded, std::string* why);
 
 // The bytes of `text` in `encoding`, its byte-order mark first. Returns 0, or
-// EILSEQ when the encoding is UTF-16 and the text is not valid UTF-8.
+// EILSEQ when the encoding is UTF-16 and the text is not valid UTF-8, or the
+// encoding is 8-bit and the text begins with the bytes of a byte-order mark
+// (which would make the file read as another encoding).
 int EncodeScript(std::string_view text, ScriptEncoding encoding, std::string& bytes);
 
 // True when `text` is well-formed UTF-8 (no overlong forms, no surrogates).

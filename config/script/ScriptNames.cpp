@@ -51,6 +51,11 @@ int DeriveScriptNames(std::string_view path, ScriptNames& names) {
   if (d == std::string_view::npos) return EINVAL;
   ScriptNames derived;
   const std::string_view component = Piece(path, d + kComponentOffset, kComponentChars);
+  // The component names the registry keys: a control character (a line
+  // break, a NUL) would break the header line and no registry takes it.
+  for (const char c : component) {
+    if (static_cast<unsigned char>(c) < 0x20) return EINVAL;
+  }
   derived.componentName = Clip(std::string(component), kNameChars);
   const std::string_view model = Piece(component, kModelOffset, kModelChars);
   derived.driverKeyName = Clip("ZQS" + std::string(model) + "S", kNameChars);

@@ -35,7 +35,8 @@ struct ScriptNames {
 // ".../Device_Drivers/<component>/<component>.reg". The last "Device_Drivers"
 // folder of the path is the image tree's own, so a root directory whose name
 // holds "Device_Drivers", "PCI", "QIO" or "USB" changes nothing. Returns 0, or
-// EINVAL when the path has no such folder or names no bus kind.
+// EINVAL when the path has no such folder, names no bus kind, or its
+// component name holds a control character.
 int DeriveScriptNames(std::string_view path, ScriptNames& names);
 
 }  // namespace qio::config

@@ -22,6 +22,19 @@ bool IsHeader(std::string_view content, std::string_view header) {
   return lines::StartsWithNoCase(rest, header) && lines::IsLineRest(rest.substr(header.size()));
 }
 
+// A line that can continue a hex list: before any comment, hex digits (one
+// at least), commas, blanks and the "\" that continues it further.
+bool HoldsHexBytes(std::string_view content) {
+  content = content.substr(0, content.find(';'));
+  bool digits = false;
+  for (const char c : content) {
+    const bool digit = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (!digit && c != ',' && c != '\\' && !lines::IsBlank(c)) return false;
+    digits = digits || digit;
+  }
+  return digits;
+}
+
 // The " " line that an append writes before a header, in either line end.
 bool IsAppendedSpaceLine(std::string_view line) { return line == " \r\n" || line == " \n"; }
 
@@ -48,7 +61,11 @@ int ScriptText::Load(std::string_view bytes) {
 
 int ScriptText::Encode(std::string& bytes) const {
   const int rc = EncodeScript(text_, encoding_, bytes);
-  if (rc != 0) error_ = "the text can no longer be written as UTF-16";
+  if (rc != 0) {
+    error_ = encoding_ == ScriptEncoding::kEightBit
+                 ? "the text would begin with the bytes of a byte-order mark and no longer read as 8-bit text"
+                 : "the text can no longer be written as UTF-16";
+  }
   return rc;
 }
 
@@ -77,8 +94,21 @@ std::vector<ScriptText::Span> ScriptText::Sections(int n) const {
   return spans;
 }
 
+bool ScriptText::HasSectionHeader() const {
+  for (std::size_t pos = 0; pos < text_.size();) {
+    const Line line = LineAt(text_, pos);
+    if (lines::OpensSection(Content(text_, line))) return true;
+    pos = line.next;
+  }
+  return false;
+}
+
 int ScriptText::AppendSection(int n) {
   if (n < 0 || names_.keyPrefix.empty()) return 1;
+  if (encoding_ != ScriptEncoding::kEightBit && !IsValidUtf8(names_.HeaderLine(n))) {
+    Fail("the key name is not UTF-8 text and the script is Unicode");
+    return 1;
+  }
   text_.append(" ").append(lineEnd_).append(names_.HeaderLine(n)).append(" ").append(lineEnd_);
   return 0;
 }
@@ -141,9 +171,11 @@ std::vector<ScriptText::ValueLine> ScriptText::SectionValues(const Span& span) c
         std::size_t end = semicolon < last.contentEnd ? semicolon : last.contentEnd;
         while (end > dataFrom && lines::IsBlank(text[end - 1])) --end;
         value.dataEnd = end;
-        // A hex list continues on the next line after a closing "\".
+        // A hex list continues after a closing "\" on a next line of bytes.
         if (!hex || end == dataFrom || text[end - 1] != '\\' || last.next >= span.end) break;
-        last = LineAt(text, last.next);
+        const Line next = LineAt(text, last.next);
+        if (!HoldsHexBytes(Content(text, next))) break;
+        last = next;
         dataFrom = last.start;
       }
       pos = last.next;

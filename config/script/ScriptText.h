@@ -13,7 +13,10 @@
 //     followed by nothing but blanks or a ";" comment;
 //   - a value line is a line that starts, after blanks, with the quoted
 //     name, "=" and the data; a hex value may continue over further lines,
-//     each continued line ending in "\";
+//     each continued line ending in "\", as long as the next line holds hex
+//     bytes (a value line, a comment, a blank line or other text after a
+//     stray "\" ends the list, so that no line added or left behind is
+//     taken for its bytes);
 //   - ";" starts a comment, outside a quoted string. A comment line, or a
 //     comment that mentions a template's key or a value's name, is never
 //     taken for a header or a value.
@@ -75,6 +78,8 @@ class ScriptText {
   bool SectionExists(int n) const { return !Sections(n).empty(); }
 
   // Appends " ", a line end, template n's header line, " " and a line end.
+  // A header that is not UTF-8 (a component name in an 8-bit code page) is
+  // a failure in a Unicode script.
   int AppendSection(int n);
   // Deletes every section of template n: its header line, its value lines,
   // and the " " line just before the header when there is one. Comments and
@@ -84,11 +89,13 @@ class ScriptText {
 
   // Sets one value of template n (types 1, 3, 4): every line that sets it is
   // replaced where it stands, keeping its indentation, its trailing comment
-  // and its line end; without such a line, the value becomes the last line
-  // of the template's last section, or (without a section) of the file. The
-  // value always starts on a line of its own. A name or string with a line
-  // break, a name with a quote, a string that is not UTF-8 in a Unicode
-  // script, or a line over kLineBufferBytes is a failure.
+  // and its line end (stray text after the old data goes with it); without such a line, the value becomes the last line
+  // of the template's last section, or (without a section, in a file with no
+  // section of any key) of the file; a template without a section in a file
+  // with sections of other keys is a failure, as its value would be read as
+  // theirs. The value always starts on a line of its own. A name with a quote or a
+  // control character, a string with a line break, a string that is not
+  // UTF-8 in a Unicode script, or a line over kLineBufferBytes is a failure.
   int WriteValue(int n, std::string_view name, std::uint32_t type, const void* data, std::uint32_t size);
   // Writes the rows of `table` in order until a row fails. Returns 1 when all
   // were written, 0 when one failed (the rows before it stay written).
@@ -122,6 +129,8 @@ class ScriptText {
   // The lines that set `name` in template n's sections, in order.
   std::vector<ValueLine> ValueLines(int n, std::string_view name) const;
   bool Fail(std::string why) const;
+  // True when some line opens a section (of any key).
+  bool HasSectionHeader() const;
 
   ScriptNames names_;
   std::string text_;

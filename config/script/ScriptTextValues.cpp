@@ -161,13 +161,29 @@ std::vector<std::uint8_t> HexBytes(std::string_view data) {
   return bytes;
 }
 
+// What a replaced line keeps after its old data: blanks and a comment. Stray
+// text there (the rest of a malformed line, `"Irq"="5" x` or `"Irq"="5"12`)
+// goes with the old data, or it would join the new data when read back.
+std::string_view KeptAfterData(std::string_view rest) {
+  if (lines::IsLineRest(rest)) return rest;
+  const std::size_t semicolon = rest.find(';');
+  if (semicolon == std::string_view::npos) return {};
+  std::size_t from = semicolon;
+  while (from > 0 && lines::IsBlank(rest[from - 1])) --from;
+  return rest.substr(from);
+}
+
 }  // namespace
 
 int ScriptText::WriteValue(int n, std::string_view name, std::uint32_t type, const void* data,
                            std::uint32_t size) {
   if (n < 0 || names_.keyPrefix.empty() || data == nullptr) return 1;
-  // A quote in a name would end it when read back.
-  if (name.empty() || HasLineBreak(name) || name.find('"') != std::string_view::npos) return 1;
+  // A quote in a name would end it when read back; a control character (a
+  // line break, a NUL, a tab) is taken by no registry.
+  if (name.empty() || name.find('"') != std::string_view::npos) return 1;
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20) return 1;
+  }
   LineBuffer line;
   if (!ComposeLine(line, name, type, data, size)) return 1;
   if (encoding_ != ScriptEncoding::kEightBit && !IsValidUtf8(line.text())) {
@@ -180,7 +196,8 @@ int ScriptText::WriteValue(int n, std::string_view name, std::uint32_t type, con
     // Every line that sets the value, from the last one back.
     for (auto value = present.rbegin(); value != present.rend(); ++value) {
       std::string replacement(line.text());
-      replacement.append(text_, value->dataEnd, value->contentEnd - value->dataEnd);
+      const std::string_view after = std::string_view(text_).substr(value->dataEnd, value->contentEnd - value->dataEnd);
+      replacement.append(KeptAfterData(after));
       // A last line without a line end gets one: the value stays a line.
       replacement.append(value->next > value->contentEnd
                              ? std::string_view(text_).substr(value->contentEnd, value->next - value->contentEnd)
@@ -192,6 +209,12 @@ int ScriptText::WriteValue(int n, std::string_view name, std::uint32_t type, con
   // The new line becomes the last line of the template's last section (after
   // any blank lines it ends with), or of the file.
   const std::vector<Span> sections = Sections(n);
+  if (sections.empty() && HasSectionHeader()) {
+    // At the end of the file it would be read as a value of whatever key
+    // stands last.
+    Fail("template " + std::to_string(n) + " has no section: its value would go into another key's");
+    return 1;
+  }
   const std::size_t at = sections.empty() ? text_.size() : sections.back().end;
   std::string inserted;
   if (at > 0 && text_[at - 1] != '\n') inserted = lineEnd_;

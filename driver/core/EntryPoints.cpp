@@ -41,11 +41,27 @@ void Settle(DeviceContext& ctx, OpenState state) {
   platform::SetEvent(ctx.openSettled);
 }
 
-void FirstOpenWork(DeviceContext& ctx, const DeviceSettings& settings) {
+// False when the open must be refused. An interrupt line that cannot be
+// bound leaves the board without events but usable; a service thread that
+// cannot be had for want of memory refuses the open: the caller is told,
+// rather than handed a board whose events never come.
+bool FirstOpenWork(DeviceContext& ctx, const DeviceSettings& settings) {
   ApplySettings(ctx, settings);
   SetPortConfiguration(ctx, ctx.portConfig);
   ctx.sysIntr = platform::SysIntrFromIrq(ctx.irq);
-  StartInterruptService(ctx);
+  return StartInterruptService(ctx) || platform::GetLastError() != platform::kErrorNotEnoughMemory;
+}
+
+// Undoes a first open that could not be completed: the interrupt is unbound
+// again, the open is not counted, and whoever waited goes on with a closed
+// board.
+void RefuseFirstOpen(DeviceContext& ctx) {
+  StopInterruptService(ctx);
+  {
+    Guard guard(ctx.lock);
+    platform::InterlockedDecrement(ctx.openCount);
+  }
+  Settle(ctx, OpenState::kClosed);
 }
 
 void LastCloseWork(DeviceContext& ctx) {
@@ -61,31 +77,40 @@ void LastCloseWork(DeviceContext& ctx) {
 DeviceContext* InitDevice(const char* activeKey) {
   // The record starts zero-filled, with the defaults its fields declare.
   DeviceContext* ctx = new (std::nothrow) DeviceContext{};
-  if (ctx == nullptr) return nullptr;
-
-  bool configured = false;
-  if (activeKey != nullptr) {
-    if (!ReadStreamName(*ctx, activeKey)) {
+  if (ctx == nullptr) {
+    platform::SetLastError(platform::kErrorNotEnoughMemory);
+    return nullptr;
+  }
+  bool engineReady = false;
+  try {
+    bool configured = false;
+    if (activeKey != nullptr) {
+      if (!ReadStreamName(*ctx, activeKey)) {
+        ReleaseDevice(ctx, false);
+        return nullptr;
+      }
+      configured = ReadInitialConfiguration(*ctx, activeKey);
+    }
+    ctx->istPriority = kIstPriority;
+    // `lock` is ready with the record; the counter engine builds on it.
+    if (!CounterEngineInit(*ctx)) {
       ReleaseDevice(ctx, false);
       return nullptr;
     }
-    configured = ReadInitialConfiguration(*ctx, activeKey);
+    engineReady = true;
+    ctx->interruptEvent = platform::CreateEvent(false, false);
+    ctx->openSettled = platform::CreateEvent(true, true);
+    if (ctx->interruptEvent == platform::kNullHandle || ctx->openSettled == platform::kNullHandle || !configured) {
+      ReleaseDevice(ctx, true);
+      return nullptr;
+    }
+    RegisterDevice(*ctx);
+    CreateNamedEvents(*ctx);
+    return ctx;
+  } catch (...) {  // out of memory part-way: nothing of the record survives
+    ReleaseDevice(ctx, engineReady);
+    throw;
   }
-  ctx->istPriority = kIstPriority;
-  // `lock` is ready with the record; the counter engine builds on it.
-  if (!CounterEngineInit(*ctx)) {
-    ReleaseDevice(ctx, false);
-    return nullptr;
-  }
-  ctx->interruptEvent = platform::CreateEvent(false, false);
-  ctx->openSettled = platform::CreateEvent(true, true);
-  if (ctx->interruptEvent == platform::kNullHandle || ctx->openSettled == platform::kNullHandle || !configured) {
-    ReleaseDevice(ctx, true);
-    return nullptr;
-  }
-  RegisterDevice(*ctx);
-  CreateNamedEvents(*ctx);
-  return ctx;
 }
 
 bool DeinitDevice(DeviceContext* ctx) {
@@ -109,27 +134,40 @@ DeviceContext* OpenDevice(DeviceContext* ctx) {
       Guard guard(ctx->lock);
       const OpenState state = ctx->openState.load();
       if (state == OpenState::kOpen || state == OpenState::kClosed) {
+        // The settle event is reset before anything changes, so that a
+        // failure there leaves the cycle as it was.
+        if (ctx->openCount.load() == 0) platform::ResetEvent(ctx->openSettled);
         first = platform::InterlockedIncrement(ctx->openCount) == 1;
-        if (first) {
-          ctx->openState.store(OpenState::kOpening);
-          platform::ResetEvent(ctx->openSettled);
-        }
+        if (first) ctx->openState.store(OpenState::kOpening);
         break;
       }
     }
     WaitUntilSettled(*ctx);
   }
 
-  // Every open re-reads the settings in force; they are applied at the first
-  // open only, so that the window and the interrupt line of a running
-  // interrupt service never change under it.
-  DeviceSettings settings = CurrentSettings(*ctx);
-  ReadOpenConfiguration(*ctx, settings);
-  if (first) {
-    FirstOpenWork(*ctx, settings);
-    Settle(*ctx, OpenState::kOpen);
+  try {
+    // Every open re-reads the settings in force; they are applied at the
+    // first open only, so that the window and the interrupt line of a running
+    // interrupt service never change under it.
+    DeviceSettings settings = CurrentSettings(*ctx);
+    ReadOpenConfiguration(*ctx, settings);
+    if (first) {
+      if (!FirstOpenWork(*ctx, settings)) {
+        RefuseFirstOpen(*ctx);
+        platform::SetLastError(platform::kErrorNotEnoughMemory);
+        return nullptr;
+      }
+      Settle(*ctx, OpenState::kOpen);
+    }
+    return ctx;
+  } catch (...) {  // out of memory part-way: this open never happened
+    if (first) {
+      RefuseFirstOpen(*ctx);
+    } else {
+      CloseDevice(ctx);
+    }
+    throw;
   }
-  return ctx;
 }
 
 bool CloseDevice(DeviceContext* ctx) {
@@ -144,15 +182,22 @@ bool CloseDevice(DeviceContext* ctx) {
       // A close without an open has nothing to undo.
       if (state == OpenState::kClosed) return true;
       if (state == OpenState::kOpen) {
+        if (ctx->openCount.load() == 1) platform::ResetEvent(ctx->openSettled);
         if (platform::InterlockedDecrement(ctx->openCount) != 0) return true;
         ctx->openState.store(OpenState::kClosing);
-        platform::ResetEvent(ctx->openSettled);
         break;
       }
     }
     WaitUntilSettled(*ctx);
   }
-  LastCloseWork(*ctx);
+  // The board is closed whatever the last close's work ran into: a board
+  // left "closing" would hold every later open forever.
+  try {
+    LastCloseWork(*ctx);
+  } catch (...) {
+    Settle(*ctx, OpenState::kClosed);
+    throw;
+  }
   Settle(*ctx, OpenState::kClosed);
   return true;
 }

@@ -4,6 +4,8 @@
 
 #include "Dispatcher.h"
 #include "EntryPoints.h"
+#include "StateView.h"
+#include "qio/platform/errors.h"
 #include "qio/platform/kernel.h"
 #include "qio/platform/stream_driver.h"
 
@@ -12,6 +14,19 @@
 namespace {
 
 constexpr std::uint32_t kProcessAttach = 1;
+// The platform's unspecified failure: what a caller learns of an exception
+// that ended an entry point (the library reports it as ErrorBase + 100).
+constexpr std::uint32_t kErrorUnspecified = 0xFFFFFFFFu;
+
+template <class Result, class Body>
+Result Guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    qio::platform::SetLastError(kErrorUnspecified);
+    return Result{0};
+  }
+}
 
 qio::driver::DeviceContext* Context(uintptr_t handle) {
   return reinterpret_cast<qio::driver::DeviceContext*>(handle);
@@ -27,35 +42,19 @@ Q62_EXPORT int DllMain(void* module, std::uint32_t reason, void* /*reserved*/) {
 }
 
 Q62_EXPORT uintptr_t Q62_Init(const char* activeKey, const void* /*busContext*/) {
-  try {
-    return HandleOf(qio::driver::InitDevice(activeKey));
-  } catch (...) {
-    return 0;
-  }
+  return Guarded<uintptr_t>([&] { return HandleOf(qio::driver::InitDevice(activeKey)); });
 }
 
 Q62_EXPORT int Q62_Deinit(uintptr_t deviceContext) {
-  try {
-    return qio::driver::DeinitDevice(Context(deviceContext)) ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
+  return Guarded<int>([&] { return qio::driver::DeinitDevice(Context(deviceContext)) ? 1 : 0; });
 }
 
 Q62_EXPORT uintptr_t Q62_Open(uintptr_t deviceContext, uint32_t /*accessCode*/, uint32_t /*shareMode*/) {
-  try {
-    return HandleOf(qio::driver::OpenDevice(Context(deviceContext)));
-  } catch (...) {
-    return 0;
-  }
+  return Guarded<uintptr_t>([&] { return HandleOf(qio::driver::OpenDevice(Context(deviceContext))); });
 }
 
 Q62_EXPORT int Q62_Close(uintptr_t openContext) {
-  try {
-    return qio::driver::CloseDevice(Context(openContext)) ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
+  return Guarded<int>([&] { return qio::driver::CloseDevice(Context(openContext)) ? 1 : 0; });
 }
 
 Q62_EXPORT uint32_t Q62_Read(uintptr_t /*openContext*/, void* /*buffer*/, uint32_t /*count*/) { return 0; }
@@ -72,12 +71,20 @@ Q62_EXPORT void Q62_PowerDown(uintptr_t /*deviceContext*/) {}
 
 Q62_EXPORT int Q62_IOControl(uintptr_t openContext, uint32_t code, const uint8_t* inBuffer, uint32_t inLength,
                              uint8_t* outBuffer, uint32_t outLength, uint32_t* bytesReturned) {
-  try {
+  return Guarded<int>([&] {
     return qio::driver::Dispatch(Context(openContext), code, inBuffer, inLength, outBuffer, outLength,
                                  bytesReturned);
-  } catch (...) {
-    return 0;
-  }
+  });
+}
+
+// The board's state for the harness, read without an open: the device
+// manager calls it with the device context of XXX_Init. Writes at most `size`
+// bytes of a QioDriverState (qio5162/driver_state.h); TRUE or FALSE.
+Q62_EXPORT int Q62_QueryState(uintptr_t deviceContext, void* record, uint32_t size) {
+  return Guarded<int>([&] {
+    if (deviceContext == 0 || record == nullptr) return 0;
+    return qio::driver::ReadDriverState(*Context(deviceContext), record, size) ? 1 : 0;
+  });
 }
 
 // The entry points have the types the device manager calls them through.
@@ -92,4 +99,5 @@ namespace {
 [[maybe_unused]] constexpr QioStreamPower kPowerUp = &Q62_PowerUp;
 [[maybe_unused]] constexpr QioStreamPower kPowerDown = &Q62_PowerDown;
 [[maybe_unused]] constexpr QioStreamIoControl kIoControl = &Q62_IOControl;
+[[maybe_unused]] constexpr QioStreamQuery kQueryState = &Q62_QueryState;
 }  // namespace

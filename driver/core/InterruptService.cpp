@@ -2,6 +2,7 @@
 #include "InterruptService.h"
 
 #include <mutex>
+#include <new>
 
 #include "../BoardRegisters.h"
 #include "qio/platform/clock.h"
@@ -105,12 +106,16 @@ std::uint16_t InterruptControlBit(unsigned source) {
 
 void CreateNamedEvents(DeviceContext& ctx) {
   bool complete = true;
-  for (unsigned source = 0; source < kEventSources; ++source) {
-    Handle& handle = ctx.eventHandles[source];
-    if (handle == platform::kNullHandle) {
-      handle = platform::CreateEvent(false, false, protocol::EventName(source, ctx.deviceNumber));
+  try {
+    for (unsigned source = 0; source < kEventSources; ++source) {
+      Handle& handle = ctx.eventHandles[source];
+      if (handle == platform::kNullHandle) {
+        handle = platform::CreateEvent(false, false, protocol::EventName(source, ctx.deviceNumber));
+      }
+      complete = complete && handle != platform::kNullHandle;
     }
-    complete = complete && handle != platform::kNullHandle;
+  } catch (const std::bad_alloc&) {  // no memory for a name: as if the event could not be made
+    complete = false;
   }
   if (!complete) CloseNamedEvents(ctx);
 }

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "qio/platform/errors.h"
@@ -282,8 +283,53 @@ int AssignDeviceNumber() {
 
 namespace {
 
-// Writes the per-device subkeys of a board seen for the first time.
-void WriteRegistrationKeys(DeviceContext& ctx) {
+// The outermost key of `path` that does not exist yet ("" when the whole path
+// exists): what creating the path adds, and so what undoing it removes.
+std::string FirstMissingKey(std::string_view path) {
+  std::size_t end = 0;
+  while (end != std::string_view::npos) {
+    end = path.find('\\', end + 1);
+    const std::string_view prefix = path.substr(0, end);
+    RegKey key = 0;
+    if (platform::RegOpenKey(platform::kLocalMachine, prefix, &key) != platform::kErrorSuccess) {
+      return std::string(prefix);
+    }
+    platform::RegCloseKey(key);
+  }
+  return {};
+}
+
+// A registration subkey written whole or not at all: when a value cannot be
+// written (the registry is out of memory, say), every key this write created
+// is removed again, so that no later boot finds a board registered with half
+// its settings. A key that existed before is overwritten as far as it goes.
+class RegistrationWrite {
+ public:
+  explicit RegistrationWrite(std::string path) : path_(std::move(path)), created_(FirstMissingKey(path_)) {}
+  RegistrationWrite(const RegistrationWrite&) = delete;
+  RegistrationWrite& operator=(const RegistrationWrite&) = delete;
+  ~RegistrationWrite() {
+    if (!kept_) Undo();
+  }
+
+  bool Write(std::span<RegistryEntry> table) {
+    return AccessRegistry(path_, table, RegistryMode::kWrite);
+  }
+  void Keep() { kept_ = true; }
+  void Undo() {
+    if (!created_.empty()) platform::RegDeleteKey(platform::kLocalMachine, created_);
+    created_.clear();
+  }
+
+ private:
+  std::string path_;
+  std::string created_;
+  bool kept_ = false;
+};
+
+// Writes the per-device subkeys of a board seen for the first time: both, or
+// (when the registry fails part-way) neither. True when both were written.
+bool WriteRegistrationKeys(DeviceContext& ctx) {
   std::u16string deviceName = FormatDeviceName(ctx.ioBase, ctx.irq);
   std::u16string driverName = Widen(protocol::kLibraryFileName);
   std::u16string kernelKey = Widen(protocol::kKernelKeyName);
@@ -294,7 +340,8 @@ void WriteRegistrationKeys(DeviceContext& ctx) {
       StringEntry("KernelKey", kernelKey),
       {nullptr, 0, 0, nullptr},
   };
-  if (!AccessRegistry(SharedListSubkeyPath(ctx.deviceNumber), shared, RegistryMode::kWrite)) return;
+  RegistrationWrite sharedWrite(SharedListSubkeyPath(ctx.deviceNumber));
+  if (!sharedWrite.Write(shared)) return false;
 
   std::uint32_t allowConflicts = 1;
   RegistryEntry service[] = {
@@ -313,7 +360,11 @@ void WriteRegistrationKeys(DeviceContext& ctx) {
       {"DigPortCfg", platform::kRegBinary, protocol::kDioPorts, ctx.portConfig.data()},
       {nullptr, 0, 0, nullptr},
   };
-  AccessRegistry(ServiceSubkeyPath(ctx.deviceNumber), service, RegistryMode::kWrite);
+  RegistrationWrite serviceWrite(ServiceSubkeyPath(ctx.deviceNumber));
+  if (!serviceWrite.Write(service)) return false;  // both writes are undone
+  serviceWrite.Keep();
+  sharedWrite.Keep();
+  return true;
 }
 
 }  // namespace
@@ -324,12 +375,23 @@ void RegisterDevice(DeviceContext& ctx) {
   ctx.deviceNumber = LookUpDeviceNumber(ctx);
   if (ctx.deviceNumber == -1) {
     ctx.deviceNumber = AssignDeviceNumber();
-    WriteRegistrationKeys(ctx);
+    bool registered = false;
+    try {
+      registered = WriteRegistrationKeys(ctx);
+    } catch (const std::bad_alloc&) {  // undone on the way out
+    }
+    // A new board that could not be registered has no subkeys whose names a
+    // refresh could bring up to date; writing the names alone would leave a
+    // registration with nothing else in it.
+    if (!registered) return;
   }
-  DeviceSettings settings = CurrentSettings(ctx);
-  ReadOpenConfiguration(ctx, settings);
-  ApplySettings(ctx, settings);
-  RefreshDeviceNames(ctx);
+  try {
+    DeviceSettings settings = CurrentSettings(ctx);
+    ReadOpenConfiguration(ctx, settings);
+    ApplySettings(ctx, settings);
+    RefreshDeviceNames(ctx);
+  } catch (const std::bad_alloc&) {  // the board runs on the settings in hand
+  }
 }
 
 bool ReadOpenConfiguration(const DeviceContext& ctx, DeviceSettings& settings) {

@@ -84,7 +84,8 @@ int AssignDeviceNumber();
 
 // Finds or assigns deviceNumber, writes the per-device subkeys of a new board,
 // re-reads the settings in force and refreshes the device names. The outcome
-// is not reported.
+// is not reported; a registration that fails part-way is removed again, and a
+// new board that could not be registered is left at that.
 void RegisterDevice(DeviceContext& ctx);
 
 // "BaseAddress", "IoPortCount", "Irq", "TimerClock", "DigPortCfg" of the

@@ -44,6 +44,28 @@ constexpr std::uint32_t kCodeEnded = 0xFFFF'FFFF;
 
 std::uint32_t AutomaticPass(DeviceContext& ctx, const Claim& claim, unsigned depth);
 
+// Records what the measurement on counter n now does, for the state view
+// (the caller holds the lock, with the claim).
+void SetStageLocked(DeviceContext& ctx, unsigned n, FrequencyStage stage, std::uint16_t gateMs,
+                    const GeneratorSetting& timeBase) {
+  FrequencyView& view = ctx.frequencyView[n];
+  view.stage.store(stage);
+  view.gateMs.store(gateMs);
+  view.timebaseHz.store(timeBase.Hz());
+  view.gateClock.store(timeBase.UsesGenerator()
+                           ? generator::Word(timeBase.divisor, generator::SourceBits(timeBase.sourceCode))
+                           : std::uint16_t{0});
+}
+
+constexpr GeneratorSetting kBaseClock{};
+constexpr GeneratorSetting kSlowTimebase{generator::kSource100kHz, kSlowTimebaseDivisor};
+
+FrequencyStage StageOfGate(std::uint16_t gateMs) {
+  if (gateMs == 1000) return FrequencyStage::kLongGate1s;
+  if (gateMs == 2000) return FrequencyStage::kLongGate2s;
+  return FrequencyStage::kMediumRange;
+}
+
 // Launches a measurement thread for the claim; an ended thread left in the
 // slot is released after the lock.
 void Launch(DeviceContext& ctx, WorkerSlot& slot, platform::ThreadProc proc, const Claim& claim) {
@@ -76,10 +98,11 @@ std::uint32_t SwitchToSlowTimebase(DeviceContext& ctx, const Claim& claim) {
   if (!WhileHeld(ctx, claim, [&] {
         WriteWord(ctx, offset::ModeRegister(n), mode::kHighPhaseDown | mode::GeneratorSource(n));
         WriteWord(ctx, offset::ModeRegister(n + 1), mode::kLowPhaseDown | mode::GeneratorSource(n));
+        SetStageLocked(ctx, n, FrequencyStage::kPeriodSlow, 0, kSlowTimebase);
       })) {
     return kCodeEnded;
   }
-  const std::uint32_t code = TakeGateClock(ctx, claim, {generator::kSource100kHz, kSlowTimebaseDivisor});
+  const std::uint32_t code = TakeGateClock(ctx, claim, kSlowTimebase);
   if (code != kCodeOk) return code;
   ctx.lowFreqTimebase.store(kSlowTimebaseHz);
   ctx.measuredCounter.store(static_cast<std::uint16_t>(n));
@@ -93,6 +116,7 @@ std::uint32_t PeriodMethod(DeviceContext& ctx, const Claim& claim, unsigned dept
   if (!WhileHeld(ctx, claim, [&] {
         WriteWord(ctx, offset::ModeRegister(n), mode::kHighPhaseDown);
         WriteWord(ctx, offset::ModeRegister(n + 1), mode::kLowPhaseDown);
+        SetStageLocked(ctx, n, FrequencyStage::kPeriodBase, 0, kBaseClock);
       })) {
     return kCodeEnded;
   }
@@ -110,6 +134,7 @@ std::uint32_t MediumRange(DeviceContext& ctx, const Claim& claim, std::uint16_t 
     ctx.rangeDecisions.fetch_add(1);
     ctx.frequencyRaw[n].store(estimate);
     if (!row) return;
+    SetStageLocked(ctx, n, StageOfGate(row->gateMs), row->gateMs, row->generator);
     // Counter n now counts the generator's output.
     const std::uint16_t word = ReadWord(ctx, offset::ModeRegister(n));
     WriteWord(ctx, offset::ModeRegister(n), static_cast<std::uint16_t>(word | mode::GeneratorSource(n)));
@@ -168,6 +193,8 @@ std::uint32_t AutomaticPass(DeviceContext& ctx, const Claim& claim, unsigned dep
         WriteByte(ctx, offset::CommandRegister(n + 1), command::kLatch);
         WriteByte(ctx, offset::kCommandStrobe, command::PairMask(n));
         edges = ReadWord(ctx, offset::HoldRegister(n + 1));
+        ctx.frequencyView[n].gateEdges.store(edges);
+        if (edges >= kDirectFrom) SetStageLocked(ctx, n, FrequencyStage::kGateEdges, gateMs, kBaseClock);
       })) {
     return kCodeEnded;
   }
@@ -196,6 +223,7 @@ std::uint32_t FixedGateStart(DeviceContext& ctx, const Claim& claim, std::uint16
         WriteWord(ctx, offset::ModeRegister(n + 1), mode::kGatedEdgeCount);
         WriteWord(ctx, offset::LoadRegister(n), FixedGateCount(*row, gateMs));
         WriteWord(ctx, offset::LoadRegister(n + 1), 1);
+        SetStageLocked(ctx, n, FrequencyStage::kFixedGate, gateMs, row->generator);
       })) {
     return kCodeEnded;
   }
@@ -222,6 +250,9 @@ bool LatchPhases(DeviceContext& ctx, const Claim& claim, PhaseCounts& counts) {
     WriteByte(ctx, offset::CommandRegister(n + 1), command::kLatch);
     WriteByte(ctx, offset::kCommandStrobe, command::PairMask(n));
     counts = {ReadWord(ctx, offset::HoldRegister(n)), ReadWord(ctx, offset::HoldRegister(n + 1))};
+    FrequencyView& view = ctx.frequencyView[n];
+    view.highTicks.store(static_cast<std::uint16_t>(kFullCount - counts.high));
+    view.lowTicks.store(static_cast<std::uint16_t>(kFullCount - counts.low));
   });
 }
 
@@ -294,6 +325,8 @@ void PublishFrequency(DeviceContext& ctx, const Claim& claim, float hertz, bool 
     ctx.frequencyRaw[n].store(hertz);
     ctx.frequencyOverRange[n].store(overRange ? 1 : 0);
     ctx.frequencyResult[n].store(hertz);
+    ctx.frequencyView[n].sequence.fetch_add(1);
+    ctx.frequencyView[n].published.store(1);
   });
 }
 
@@ -301,6 +334,8 @@ void ClearFrequencyResult(DeviceContext& ctx, unsigned n) {
   ctx.frequencyRaw[n].store(0.0f);
   ctx.frequencyOverRange[n].store(0);
   ctx.frequencyResult[n].store(0.0f);
+  ctx.frequencyView[n].published.store(0);
+  ctx.frequencyView[n].stage.store(FrequencyStage::kNone);
 }
 
 // ---- start and read ----

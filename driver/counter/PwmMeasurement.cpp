@@ -169,6 +169,8 @@ void EndMeasurementLocked(DeviceContext& ctx, bool stopGenerator) {
   }
   ctx.counterFunction[kCounter0].store(CounterFunction::kIdle);
   ctx.counterFunction[kCounter1].store(CounterFunction::kIdle);
+  // Its frequency estimate was a step of the measurement, not one of its own.
+  ctx.frequencyView[kCounter0].stage.store(FrequencyStage::kNone);
 }
 
 // A reset ended the measurement: nothing valid was measured.

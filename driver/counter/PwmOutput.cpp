@@ -93,6 +93,7 @@ HandlerResult HandlePwmSetting(DeviceContext& ctx, const Request& request) {
   WriteWord(ctx, offset::ModeRegister(n), plan->mode);
   ctx.pwmModeWord[n].store(plan->mode);
   ctx.pwmStandalone[n].store(counted ? 0 : 1);
+  ctx.pwmPulses[n].store(setting.pulseCount);
   ctx.pwmConfigured[n].store(1);
   // The counter runs only after the enable.
   return 1;

@@ -69,6 +69,14 @@ constexpr std::uint32_t kMaxGateCount = 60000;
 
 }  // namespace
 
+float GeneratorSetting::Hz() const {
+  if (!UsesGenerator()) return static_cast<float>(kBaseClockHz);
+  // Sources 3 to 7 are the decades from 10 MHz down to 1 kHz.
+  double source = 10'000'000.0;
+  for (unsigned code = kSource10MHz; code < sourceCode && code < kSource1kHz; ++code) source /= 10.0;
+  return static_cast<float>(source / divisor);
+}
+
 std::optional<PulseTimeBase> FindPulseTimeBase(float r) {
   for (const PulseRow& row : kPulseRows) {
     const bool aboveLow = row.lowInclusive ? r >= row.low : r > row.low;

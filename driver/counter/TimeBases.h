@@ -14,6 +14,8 @@ struct GeneratorSetting {
   unsigned sourceCode = 0;
   unsigned divisor = 1;
   bool UsesGenerator() const { return sourceCode != 0; }
+  // The frequency this setting gives (the base clock without a generator).
+  float Hz() const;
 };
 
 // ---- pulse output ----

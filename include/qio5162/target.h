@@ -16,6 +16,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "driver_state.h"
+
 #if defined(__GNUC__)
 #define QIO_TARGET_API __attribute__((visibility("default")))
 #else
@@ -39,6 +41,7 @@ typedef struct QioSimBoard QioSimBoard;
 #define QIO_TARGET_E_SPACE 5        /* a buffer too small; *needed says how large */
 #define QIO_TARGET_E_BUS 6          /* a port range already in use */
 #define QIO_TARGET_E_FILE 7         /* a registry file that cannot be read */
+#define QIO_TARGET_E_RESOURCE 8     /* out of memory, events, threads or registry space; nothing was changed */
 
 /* Flags of qio_target_boot_ex. */
 #define QIO_TARGET_BARE 0x1u        /* import only the base system keys, not the shipped board */
@@ -263,6 +266,20 @@ QIO_TARGET_API int qio_target_sleep(QioTarget* target, uint32_t milliseconds);
  * into it: the clock goes on without it. Does nothing in real time or on a
  * thread that never called into the target. */
 QIO_TARGET_API void qio_target_detach_thread(void);
+
+/* ---- the driver's state of a device --------------------------------------- */
+
+/* What the Zqs5162s driver keeps for device deviceNumber (0 to 254): the
+ * record of driver_state.h (function and settings of each counter, generator
+ * owners, event sources with their counts, port directions and latches, the
+ * open count), like a debugfs view. Read from the loaded driver without
+ * opening the device: a device not yet opened shows the state after boot. The
+ * driver fills it under its lock in one go; nothing on the board or in the
+ * driver changes. Set state->size to sizeof(QioDriverState) first; on return
+ * it holds the bytes written and state->version the driver's version.
+ * QIO_TARGET_E_ARGUMENT for a NULL state or a size below 8,
+ * QIO_TARGET_E_DEVICE when no loaded driver has the device number. */
+QIO_TARGET_API int qio_target_driver_state(QioTarget* target, unsigned deviceNumber, QioDriverState* state);
 
 #ifdef __cplusplus
 }

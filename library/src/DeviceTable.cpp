@@ -14,6 +14,7 @@
 #include "Requests.h"
 #include "ResultCodes.h"
 #include "qio/platform/device_manager.h"
+#include "qio/platform/faults.h"
 #include "qio/platform/stream_driver.h"
 #include "qio/protocol/events.h"
 #include "qio5162/Zqs5162.h"
@@ -62,8 +63,10 @@ class DeviceTable {
   }
 
   // Appends the entry at the tail and gives it its handle.
+  // Throws std::bad_alloc only before anything has changed.
   void Insert(const std::shared_ptr<DeviceEntry>& entry) {
     std::scoped_lock lock(mutex_);
+    entries_.reserve(entries_.size() + 1);
     std::size_t index = 0;
     if (!freeSlots_.empty()) {
       index = freeSlots_.back();
@@ -88,7 +91,11 @@ class DeviceTable {
       slot.entry.reset();
       slot.generation = (slot.generation + 1) & kGenerationMask;
       if (slot.generation == 0) slot.generation = 1;
-      freeSlots_.push_back(index);
+      // Without memory to note it, the slot is simply not reused.
+      try {
+        freeSlots_.push_back(index);
+      } catch (const std::bad_alloc&) {
+      }
     }
   }
 
@@ -143,6 +150,24 @@ bool CreateEntryEvents(DeviceEntry& entry) {
 void CloseEntryEvents(DeviceEntry& entry) {
   for (platform::Handle& handle : entry.eventHandles) CloseHandleOnce(handle);
 }
+
+// An entry that DeviceOpen is still building: unless released, its events
+// and its stream are closed when the open leaves, however it leaves.
+class UnfinishedEntry {
+ public:
+  explicit UnfinishedEntry(DeviceEntry& entry) : entry_(&entry) {}
+  UnfinishedEntry(const UnfinishedEntry&) = delete;
+  UnfinishedEntry& operator=(const UnfinishedEntry&) = delete;
+  ~UnfinishedEntry() {
+    if (entry_ == nullptr) return;
+    CloseEntryEvents(*entry_);
+    CloseHandleOnce(entry_->streamHandle);
+  }
+  void Release() { entry_ = nullptr; }
+
+ private:
+  DeviceEntry* entry_;
+};
 
 // Wakes every CheckEvent of the entry and waits until each has left its
 // wait (and every other call on the entry has returned).
@@ -227,7 +252,11 @@ std::uint32_t OpenDevice(std::uint32_t deviceNumber, std::uint32_t* handle) {
   if (!platform::SystemBooted()) platform::EnsureSystemBooted();
 
   DeviceSettings settings{};
-  if (!ReadDeviceSettings(deviceNumber, settings)) return kResultConfiguration;
+  const std::uint64_t resourceFailures = platform::ResourceFailureCount();
+  if (!ReadDeviceSettings(deviceNumber, settings)) {
+    // Settings that could not be read for want of memory are not missing.
+    return platform::ResourceFailureCount() != resourceFailures ? base + kLowCreate : kResultConfiguration;
+  }
 
   DeviceTable& table = Table();
   std::scoped_lock openClose(table.openCloseMutex);
@@ -241,24 +270,22 @@ std::uint32_t OpenDevice(std::uint32_t deviceNumber, std::uint32_t* handle) {
   if (!table.HasFreeSlot()) return base + kLowCreate;
   std::shared_ptr<DeviceEntry> entry(new (std::nothrow) DeviceEntry);
   if (!entry) return base + kLowCreate;
+  // Until the entry is in the table its handles are closed on every way out,
+  // an exception included.
+  UnfinishedEntry unfinished(*entry);
   entry->settings = settings;
   entry->deviceNumber = deviceNumber;
   entry->refCount = 1;
 
-  if (!CreateEntryEvents(*entry)) {
-    CloseEntryEvents(*entry);
-    return base + kLowCreate;
-  }
+  if (!CreateEntryEvents(*entry)) return base + kLowCreate;
   entry->eventTypes[kCloseSlot] = kEventDeviceClosed;
 
   entry->streamHandle = platform::CreateFile(CallNameUtf8(settings), QIO_GENERIC_READ | QIO_GENERIC_WRITE,
                                              QIO_FILE_SHARE_READ | QIO_FILE_SHARE_WRITE);
-  if (entry->streamHandle == platform::kNullHandle) {
-    CloseEntryEvents(*entry);
-    return base + kLowStream;
-  }
+  if (entry->streamHandle == platform::kNullHandle) return base + kLowStream;
 
   table.Insert(entry);
+  unfinished.Release();
   *handle = entry->handle;
   return kSuccess;
 }

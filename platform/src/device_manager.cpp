@@ -12,6 +12,7 @@
 #include "handle_table.h"
 #include "qio/platform/clock.h"
 #include "qio/platform/errors.h"
+#include "qio/platform/faults.h"
 #include "qio/platform/registry.h"
 
 namespace qio::platform {
@@ -287,6 +288,7 @@ std::shared_ptr<Device> LoadDevice(const BuiltIn& entry, std::vector<std::string
   device->info.name = *name;
   device->info.activeKey = *activeKey;
   device->info.builtInKey = entry.path;
+  device->prefix = entry.prefix;
   device->info.module = ResolveModule(entry.dll);
   if (device->info.module.empty()) {
     return fail("module \"" + entry.dll + "\" not found in " + ModuleDirectory());
@@ -314,6 +316,7 @@ std::shared_ptr<Device> LoadDevice(const BuiltIn& entry, std::vector<std::string
                 (missing.find(',') != std::string::npos ? "s " : " ") + missing);
   }
 
+  std::string loaded = "loaded " + *name + " " + entry.path + " " + FileName(device->info.module) + " " + *activeKey;
   SetLastError(kErrorSuccess);
   device->context = e.init(activeKey->c_str(), nullptr);
   if (device->context == 0) {
@@ -321,7 +324,11 @@ std::shared_ptr<Device> LoadDevice(const BuiltIn& entry, std::vector<std::string
     return fail(prefix + "_Init refused " + *activeKey +
                 (reason != kErrorSuccess ? " (error " + std::to_string(reason) + ")" : ""));
   }
-  Note(messages, "loaded " + *name + " " + entry.path + " " + FileName(device->info.module) + " " + *activeKey);
+  try {
+    Note(messages, std::move(loaded));
+  } catch (const std::bad_alloc&) {  // the device runs; only its line is missing
+    NoteResourceFailure();
+  }
   return device;
 }
 
@@ -351,6 +358,12 @@ std::size_t DeviceManagerStart(std::vector<std::string>* messages) {
   }
   std::size_t loaded = 0;
   for (const auto& entry : detail::ReadBuiltInKeys(messages)) {
+    {
+      // Room first, so that a device whose Init ran is always listed (and so
+      // deinitialised at the stop).
+      std::scoped_lock lock(state.devicesMutex);
+      state.devices.reserve(state.devices.size() + 1);
+    }
     if (auto device = detail::LoadDevice(entry, messages)) {
       std::scoped_lock lock(state.devicesMutex);
       state.devices.push_back(std::move(device));
@@ -420,6 +433,25 @@ std::vector<ActiveDevice> ListActiveDevices() {
   std::vector<ActiveDevice> list;
   for (const auto& device : detail::Snapshot()) list.push_back(device->info);
   return list;
+}
+
+int QueryDevice(std::string_view deviceName, std::string_view entry, void* record, std::uint32_t size) {
+  const std::shared_ptr<detail::Device> device = detail::FindDevice(deviceName);
+  // A device being stopped takes no new callers: its context may be gone soon.
+  if (device == nullptr || !device->Acquire()) {
+    SetLastError(kErrorFileNotFound);
+    return 0;
+  }
+  const auto query = reinterpret_cast<QioStreamQuery>(device->module->Symbol(device->prefix + "_" + std::string(entry)));
+  int result = 0;
+  if (query == nullptr) {
+    SetLastError(kErrorProcNotFound);
+  } else {
+    SetLastError(kErrorSuccess);
+    result = query(device->context, record, size);
+  }
+  device->Release();
+  return result;
 }
 
 }  // namespace qio::platform

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 #include "module_loader.h"
@@ -34,6 +35,7 @@ struct EntryPoints {
 class Device {
  public:
   ActiveDevice info;
+  std::string prefix;  // of the entry points, e.g. "Q62"
   std::unique_ptr<Module> module;
   EntryPoints entry;
   std::uintptr_t context = 0;

@@ -8,6 +8,7 @@
 #include <shared_mutex>
 
 #include "qio/platform/errors.h"
+#include "qio/platform/faults.h"
 
 namespace qio::platform::detail {
 namespace {
@@ -63,8 +64,14 @@ class HandleTable {
       slot->object.reset();
       slot->generation = (slot->generation + 1) & kGenerationMask;
       if (slot->generation == 0) slot->generation = 1;
-      freeSlots_.push_back(handle & kSlotMask);
       --live_;
+      // A close never fails: with no memory to queue the slot for reuse, the
+      // slot is simply not reused.
+      try {
+        freeSlots_.push_back(handle & kSlotMask);
+      } catch (const std::bad_alloc&) {
+        NoteResourceFailure();
+      }
     }
     return object;  // the last reference may go here, outside the lock
   }
@@ -130,8 +137,16 @@ Handle InsertHandle(std::shared_ptr<KernelObject> object) {
     SetLastError(kErrorInvalidParameter);
     return kNullHandle;
   }
-  const Handle handle = Table().Insert(std::move(object));
-  if (handle == kNullHandle) SetLastError(kErrorNotEnoughMemory);
+  Handle handle = kNullHandle;
+  try {
+    handle = Table().Insert(std::move(object));  // changes nothing when it throws
+  } catch (const std::bad_alloc&) {
+    handle = kNullHandle;
+  }
+  if (handle == kNullHandle) {
+    NoteResourceFailure();
+    SetLastError(kErrorNotEnoughMemory);
+  }
   return handle;
 }
 

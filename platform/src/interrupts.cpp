@@ -31,6 +31,7 @@ struct Line {
   bool pending = false;
   Handle event = kNullHandle;
   std::atomic<std::uint64_t> deliveries{0};
+  std::atomic<std::uint64_t> acknowledgements{0};
 };
 
 struct Controller {
@@ -89,6 +90,7 @@ void InterruptDone(std::uint32_t sysIntr) {
   std::scoped_lock lock(pic.mutex);
   Line* line = LineOfLocked(pic, sysIntr);
   if (line == nullptr || !line->bound || !line->masked) return;
+  line->acknowledgements.fetch_add(1, std::memory_order_release);
   if (line->pending) {
     line->pending = false;
     DeliverLocked(*line);
@@ -120,6 +122,11 @@ void RaiseInterruptRequest(unsigned line) {
 std::uint64_t InterruptDeliveries(unsigned line) {
   if (line >= kIrqLines) return 0;
   return Pic().lines[line].deliveries.load(std::memory_order_relaxed);
+}
+
+std::uint64_t InterruptAcknowledgements(unsigned line) {
+  if (line >= kIrqLines) return 0;
+  return Pic().lines[line].acknowledgements.load(std::memory_order_acquire);
 }
 
 void InterruptResetAll() {

@@ -12,6 +12,7 @@
 
 #include "kernel_objects.h"
 #include "qio/platform/errors.h"
+#include "qio/platform/faults.h"
 
 namespace qio::platform {
 namespace {
@@ -65,17 +66,9 @@ Handle InsertNamedLocked(const std::shared_ptr<EventObject>& event) {
   return handle;
 }
 
-std::shared_ptr<EventObject> LookupEvent(Handle event) {
-  return detail::LookupHandleAs<EventObject>(event);
-}
-
-}  // namespace
-
-Handle CreateEvent(bool manualReset, bool initialState, std::string_view name) {
-  if (name.size() > kMaxEventName) {
-    SetLastError(kErrorInvalidParameter);
-    return kNullHandle;
-  }
+// CreateEvent after its checks. Throws std::bad_alloc only before anything
+// has changed.
+Handle CreateEventObject(bool manualReset, bool initialState, std::string_view name) {
   if (name.empty()) {
     const Handle handle = detail::InsertHandle(std::make_shared<EventObject>(manualReset, initialState, ""));
     if (handle != kNullHandle) SetLastError(kErrorSuccess);
@@ -89,11 +82,38 @@ Handle CreateEvent(bool manualReset, bool initialState, std::string_view name) {
     return handle;
   }
   auto event = std::make_shared<EventObject>(manualReset, initialState, std::string(name));
+  const auto named = names.byName.emplace(event->Name(), event).first;
   const Handle handle = InsertNamedLocked(event);
-  if (handle == kNullHandle) return kNullHandle;
-  names.byName.emplace(event->Name(), event);
+  if (handle == kNullHandle) {
+    names.byName.erase(named);
+    return kNullHandle;
+  }
   SetLastError(kErrorSuccess);
   return handle;
+}
+
+std::shared_ptr<EventObject> LookupEvent(Handle event) {
+  return detail::LookupHandleAs<EventObject>(event);
+}
+
+}  // namespace
+
+Handle CreateEvent(bool manualReset, bool initialState, std::string_view name) {
+  if (name.size() > kMaxEventName) {
+    SetLastError(kErrorInvalidParameter);
+    return kNullHandle;
+  }
+  if (ShouldFail(FaultKind::EventCreation)) {
+    SetLastError(kErrorNotEnoughMemory);
+    return kNullHandle;
+  }
+  try {
+    return CreateEventObject(manualReset, initialState, name);
+  } catch (const std::bad_alloc&) {  // nothing was changed
+    NoteResourceFailure();
+    SetLastError(kErrorNotEnoughMemory);
+    return kNullHandle;
+  }
 }
 
 Handle OpenEvent(std::string_view name) {
@@ -135,9 +155,8 @@ namespace detail {
 bool SignalEventQuietly(Handle event) {
   const std::shared_ptr<EventObject> object = LookupEvent(event);
   if (!object) return false;
-  WakeList woken;  // notified once the lock is released
   std::scoped_lock lock(WaitMutex());
-  object->SignalLocked(woken);
+  object->SignalLocked();
   return true;
 }
 

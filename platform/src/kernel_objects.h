@@ -2,9 +2,10 @@
 // them. Internal to the platform library.
 //
 // The state of every waitable object is guarded by one mutex, WaitMutex().
-// A thread that has to block makes a Waiter and registers it on each object
-// it waits for. Signalling an object wakes only the waiters registered on it,
-// each through its own Condition, and hands the signal over directly:
+// A thread that has to block builds a Waiter on its stack and registers it on
+// each object it waits for. Signalling an object wakes only the waiters
+// registered on it, each through its own condition variable, and hands the
+// signal over directly:
 //   - an auto-reset event with waiters is given to the one that has waited
 //     longest and stays unsignalled (exactly one waiter is released; its wait
 //     reports the index under which it registered that event);
@@ -13,16 +14,9 @@
 // A waiter that has been granted an object is unregistered from all others
 // at once, so one signal is never consumed twice and a wait-any never takes
 // two objects.
-//
-// The woken thread is notified after WaitMutex() is released (a WakeList
-// declared before the lock does it), so that it does not wake only to block
-// on the mutex the signalling thread still holds: one hand-off, not two.
-// The list holds a reference to each Waiter, which keeps it alive should its
-// thread return (a time-out that saw the grant) before the notification.
 #pragma once
 
 #include <array>
-#include <memory>
 #include <cstddef>
 #include <mutex>
 #include <vector>
@@ -35,30 +29,28 @@ namespace qio::platform::detail {
 std::mutex& WaitMutex();
 
 class Waitable;
+struct Waiter;
+
+// One object in one wait: a node of the object's list of waiters. It lives in
+// the Waiter, on the waiting thread's stack, so that registering a wait never
+// allocates (a wait cannot fail for want of memory, as on the target).
+struct Registration {
+  Waiter* waiter = nullptr;
+  Waitable* object = nullptr;
+  unsigned index = 0;
+  Registration* previous = nullptr;
+  Registration* next = nullptr;
+  bool linked = false;
+};
 
 struct Waiter {
   static constexpr unsigned kNotGranted = ~0u;
 
   Condition wake;
   std::array<Waitable*, kMaximumWaitObjects> objects{};
+  std::array<Registration, kMaximumWaitObjects> registrations{};
   std::size_t count = 0;
   unsigned granted = kNotGranted;  // index of the object that released it
-};
-
-// The waiters granted while WaitMutex() was held, notified once it is not:
-// declare the list before the lock.
-class WakeList {
- public:
-  WakeList() = default;
-  WakeList(const WakeList&) = delete;
-  WakeList& operator=(const WakeList&) = delete;
-  ~WakeList() {
-    for (const std::shared_ptr<Waiter>& waiter : waiters_) waiter->wake.NotifyOne();
-  }
-  void Add(std::shared_ptr<Waiter> waiter) { waiters_.push_back(std::move(waiter)); }
-
- private:
-  std::vector<std::shared_ptr<Waiter>> waiters_;
 };
 
 class Waitable : public KernelObject {
@@ -73,20 +65,16 @@ class Waitable : public KernelObject {
     if (autoReset_) signalled_ = false;
   }
   void ResetLocked() { signalled_ = false; }
-  void SignalLocked(WakeList& woken);
-  void AddWaiterLocked(const std::shared_ptr<Waiter>& waiter, unsigned index) { waiters_.push_back({waiter, index}); }
-  void RemoveWaiterLocked(const Waiter* waiter);
-  std::size_t WaiterCountLocked() const { return waiters_.size(); }
+  void SignalLocked();
+  // Appends the registration (oldest first); it stays linked until removed.
+  void AddWaiterLocked(Registration& registration);
+  void RemoveWaiterLocked(Registration& registration);
 
  private:
-  struct Registration {
-    std::shared_ptr<Waiter> waiter;
-    unsigned index;
-  };
-
   const bool autoReset_;
   bool signalled_;
-  std::vector<Registration> waiters_;  // oldest first
+  Registration* first_ = nullptr;  // the waiters, oldest first
+  Registration* last_ = nullptr;
 };
 
 // Unregisters the waiter from every object it waits on.

@@ -28,6 +28,7 @@
 #include "kernel_objects.h"
 #include "qio/platform/clock.h"
 #include "qio/platform/errors.h"
+#include "qio/platform/faults.h"
 #include "scheduler.h"
 
 namespace qio::platform {
@@ -70,6 +71,9 @@ thread_local int tForeignPriority = kThreadPriorityNormal;
 // the lock.
 std::vector<std::thread> TakeEndedLocked(ThreadList& list) {
   std::vector<std::thread> ended;
+  // Room first: a move into it must not fail half-way, or a joinable thread
+  // would be destroyed with the vector.
+  ended.reserve(list.started.size());
   for (auto it = list.started.begin(); it != list.started.end();) {
     if ((*it)->finished) {
       ended.push_back(std::move((*it)->worker));
@@ -102,9 +106,8 @@ void RunThread(const std::shared_ptr<ThreadObject>& self, ThreadProc proc, void*
   }
   list.ended.NotifyAll();
   {
-    detail::WakeList woken;  // notified once the lock is released
     std::scoped_lock lock(detail::WaitMutex());
-    self->SignalLocked(woken);
+    self->SignalLocked();
   }
   detail::EndThreadRunner();
 }
@@ -150,6 +153,48 @@ std::shared_ptr<ThreadObject> LookupThread(Handle thread) {
   return detail::LookupHandleAs<ThreadObject>(thread);
 }
 
+// CreateThread after its checks: the thread is listed before it starts, so
+// that nothing can fail once it runs. Throws std::bad_alloc only before the
+// thread or its handle exist. Threads that have ended go to *ended, to be
+// joined outside the lock.
+Handle StartThread(ThreadProc proc, void* argument, std::vector<std::thread>* ended) {
+  auto object = std::make_shared<ThreadObject>();
+  const Handle handle = detail::InsertHandle(object);
+  if (handle == kNullHandle) return kNullHandle;
+
+  ThreadList& list = Threads();
+  std::scoped_lock lock(list.mutex);
+  bool listed = false;
+  detail::Runner* runner = nullptr;
+  try {
+    *ended = TakeEndedLocked(list);
+    list.started.push_back(object);
+    listed = true;
+    ++list.created;
+    if (detail::VirtualClockOn()) {
+      runner = detail::PrepareThreadRunner(ThreadName(proc, list.created), detail::RunnerRank::kPlatform);
+    }
+  } catch (const std::bad_alloc&) {
+    if (listed) list.started.pop_back();
+    detail::RemoveHandle(handle);
+    throw;
+  }
+  try {
+    // The new thread cannot finish before it is counted: its last step takes
+    // this lock.
+    object->worker = std::thread(RunThread, object, proc, argument, runner);
+  } catch (const std::exception&) {  // no thread to be had
+    detail::AbandonThreadRunner(runner);
+    list.started.pop_back();
+    detail::RemoveHandle(handle);
+    NoteResourceFailure();
+    SetLastError(kErrorNotEnoughMemory);
+    return kNullHandle;
+  }
+  ++list.running;
+  return handle;
+}
+
 }  // namespace
 
 Handle CreateThread(ThreadProc proc, void* argument) {
@@ -157,29 +202,17 @@ Handle CreateThread(ThreadProc proc, void* argument) {
     SetLastError(kErrorInvalidParameter);
     return kNullHandle;
   }
-  auto object = std::make_shared<ThreadObject>();
-  const Handle handle = detail::InsertHandle(object);
-  if (handle == kNullHandle) return kNullHandle;
-
-  ThreadList& list = Threads();
+  if (ShouldFail(FaultKind::ThreadCreation)) {
+    SetLastError(kErrorNotEnoughMemory);
+    return kNullHandle;
+  }
   std::vector<std::thread> ended;
-  {
-    std::scoped_lock lock(list.mutex);
-    ended = TakeEndedLocked(list);
-    detail::Runner* runner = detail::PrepareThreadRunner(ThreadName(proc, ++list.created), detail::RunnerRank::kPlatform);
-    try {
-      // The new thread cannot finish before it is listed: its last step
-      // takes this lock.
-      object->worker = std::thread(RunThread, object, proc, argument, runner);
-    } catch (const std::exception&) {  // no thread to be had
-      detail::AbandonThreadRunner(runner);
-      detail::RemoveHandle(handle);
-      SetLastError(kErrorNotEnoughMemory);
-      JoinEach(ended);
-      return kNullHandle;
-    }
-    list.started.push_back(object);
-    ++list.running;
+  Handle handle = kNullHandle;
+  try {
+    handle = StartThread(proc, argument, &ended);
+  } catch (const std::bad_alloc&) {  // nothing was started
+    NoteResourceFailure();
+    SetLastError(kErrorNotEnoughMemory);
   }
   JoinEach(ended);
   return handle;

@@ -9,7 +9,7 @@
 // than once; its lowest index is the one reported.
 
 #include <algorithm>
-#include <limits>
+#include <new>
 
 #include "kernel_objects.h"
 #include "qio/platform/clock.h"
@@ -18,44 +18,79 @@
 namespace qio::platform::detail {
 
 std::mutex& WaitMutex() {
-  static std::mutex* mutex = new std::mutex;  // never destroyed, see Table()
+  // Built in place, never destroyed (see Table()) and never allocated: a
+  // signal or a wait must not fail for want of memory.
+  alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
+  static std::mutex* mutex = new (storage) std::mutex;
   return *mutex;
 }
 
-void Waitable::RemoveWaiterLocked(const Waiter* waiter) {
-  std::erase_if(waiters_, [waiter](const Registration& r) { return r.waiter.get() == waiter; });
+void Waitable::AddWaiterLocked(Registration& registration) {
+  registration.previous = last_;
+  registration.next = nullptr;
+  if (last_ != nullptr) {
+    last_->next = &registration;
+  } else {
+    first_ = &registration;
+  }
+  last_ = &registration;
+  registration.linked = true;
+}
+
+void Waitable::RemoveWaiterLocked(Registration& registration) {
+  if (!registration.linked) return;
+  if (registration.previous != nullptr) {
+    registration.previous->next = registration.next;
+  } else {
+    first_ = registration.next;
+  }
+  if (registration.next != nullptr) {
+    registration.next->previous = registration.previous;
+  } else {
+    last_ = registration.previous;
+  }
+  registration.previous = registration.next = nullptr;
+  registration.linked = false;
 }
 
 void UnregisterWaiterLocked(Waiter& waiter) {
-  for (std::size_t i = 0; i < waiter.count; ++i) waiter.objects[i]->RemoveWaiterLocked(&waiter);
+  for (std::size_t i = 0; i < waiter.count; ++i) {
+    Registration& registration = waiter.registrations[i];
+    if (registration.linked) registration.object->RemoveWaiterLocked(registration);
+  }
 }
 
 namespace {
 
-void GrantLocked(const std::shared_ptr<Waiter>& waiter, unsigned index, WakeList& woken) {
-  waiter->granted = index;
-  UnregisterWaiterLocked(*waiter);
-  woken.Add(waiter);
+void GrantLocked(Waiter& waiter, unsigned index) {
+  waiter.granted = index;
+  UnregisterWaiterLocked(waiter);
+  // Notified under the lock: the waiter lives on its own thread's stack and
+  // may return as soon as the lock is free.
+  waiter.wake.NotifyOne();
 }
 
 }  // namespace
 
-void Waitable::SignalLocked(WakeList& woken) {
+void Waitable::SignalLocked() {
   if (autoReset_) {
-    if (waiters_.empty()) {
+    if (first_ == nullptr) {
       signalled_ = true;
       return;
     }
-    const Registration first = waiters_.front();
-    GrantLocked(first.waiter, first.index, woken);  // also removes it from waiters_
+    GrantLocked(*first_->waiter, first_->index);  // also unlinks it here
     return;
   }
   signalled_ = true;
-  // Granting removes entries from waiters_; take the list first.
-  std::vector<Registration> released;
-  released.swap(waiters_);
-  for (const Registration& r : released) {
-    if (r.waiter->granted == Waiter::kNotGranted) GrantLocked(r.waiter, r.index, woken);
+  // Granting unlinks every registration of the waiter granted, the first one
+  // of this list among them.
+  while (first_ != nullptr) {
+    Registration& registration = *first_;
+    if (registration.waiter->granted == Waiter::kNotGranted) {
+      GrantLocked(*registration.waiter, registration.index);
+    } else {
+      RemoveWaiterLocked(registration);
+    }
   }
 }
 
@@ -66,6 +101,7 @@ namespace {
 
 using detail::KernelObject;
 using detail::ObjectKind;
+using detail::Registration;
 using detail::Waitable;
 using detail::Waiter;
 
@@ -83,41 +119,41 @@ std::uint32_t WaitForMultipleObjects(std::span<const Handle> handles, std::uint3
   }
   // Hold a reference to every object for the whole wait.
   std::array<std::shared_ptr<KernelObject>, kMaximumWaitObjects> held;
-  std::array<Waitable*, kMaximumWaitObjects> objects{};
+  Waiter waiter;
+  waiter.count = handles.size();
   for (std::size_t i = 0; i < handles.size(); ++i) {
     held[i] = detail::LookupAnyHandle(handles[i]);
     if (!held[i] || (held[i]->Kind() != ObjectKind::Event && held[i]->Kind() != ObjectKind::Thread)) {
       SetLastError(kErrorInvalidHandle);
       return kWaitFailed;
     }
-    objects[i] = static_cast<Waitable*>(held[i].get());
+    waiter.objects[i] = static_cast<Waitable*>(held[i].get());
   }
   const std::uint64_t deadline = DeadlineFor(milliseconds);
 
   std::unique_lock lock(detail::WaitMutex());
-  for (std::size_t i = 0; i < handles.size(); ++i) {
-    if (objects[i]->SignalledLocked()) {
-      objects[i]->ConsumeLocked();
+  for (std::size_t i = 0; i < waiter.count; ++i) {
+    if (waiter.objects[i]->SignalledLocked()) {
+      waiter.objects[i]->ConsumeLocked();
       return kWaitObject0 + static_cast<std::uint32_t>(i);
     }
   }
   if (milliseconds == 0) return kWaitTimeout;
 
-  // Shared with the signalling side, which notifies it after letting go of
-  // the lock (kernel_objects.h).
-  const auto waiter = std::make_shared<Waiter>();
-  waiter->count = handles.size();
-  waiter->objects = objects;
-  for (std::size_t i = 0; i < waiter->count; ++i) {
-    waiter->objects[i]->AddWaiterLocked(waiter, static_cast<unsigned>(i));
+  for (std::size_t i = 0; i < waiter.count; ++i) {
+    Registration& registration = waiter.registrations[i];
+    registration.waiter = &waiter;
+    registration.object = waiter.objects[i];
+    registration.index = static_cast<unsigned>(i);
+    waiter.objects[i]->AddWaiterLocked(registration);
   }
-  while (waiter->granted == Waiter::kNotGranted) {
-    if (!waiter->wake.WaitUntil(lock, deadline) && waiter->granted == Waiter::kNotGranted) {
-      detail::UnregisterWaiterLocked(*waiter);
+  while (waiter.granted == Waiter::kNotGranted) {
+    if (!waiter.wake.WaitUntil(lock, deadline) && waiter.granted == Waiter::kNotGranted) {
+      detail::UnregisterWaiterLocked(waiter);
       return kWaitTimeout;
     }
   }
-  return kWaitObject0 + waiter->granted;
+  return kWaitObject0 + waiter.granted;
 }
 
 std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {

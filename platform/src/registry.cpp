@@ -16,6 +16,7 @@
 #include <new>
 
 #include "qio/platform/errors.h"
+#include "qio/platform/faults.h"
 #include "qio/platform/registry.h"
 #include "registry_store.h"
 
@@ -221,6 +222,145 @@ bool EraseValueLocked(Key& key, std::string_view name) {
   return true;
 }
 
+// The changes of one text import, applied so that they can be taken back: an
+// allocation that fails half-way through (std::bad_alloc from Apply) undoes
+// every change already made when the transaction is destroyed, so the text
+// changes all of the registry or none of it. The log has its room before
+// the first change, and taking a change back allocates nothing: a vector
+// that lost an element still has the capacity to get it back. Keys deleted
+// are taken out of the tree at once and marked deleted (which their open
+// handles see) only at Commit.
+class ImportTransaction {
+ public:
+  ImportTransaction(Key* root, const std::vector<detail::RegOperation>& operations) : root_(root) {
+    std::size_t changes = 0;
+    for (const auto& op : operations) changes += op.path.size() + 1;
+    log_.reserve(changes);
+  }
+  ~ImportTransaction() {
+    if (!committed_) Rollback();
+  }
+  ImportTransaction(const ImportTransaction&) = delete;
+  ImportTransaction& operator=(const ImportTransaction&) = delete;
+
+  void Apply(const detail::RegOperation& op) {
+    using Kind = detail::RegOperation::Kind;
+    if (op.kind == Kind::DeleteKey) {
+      Key* key = WalkLocked(root_, op.path);
+      if (key != nullptr && key != root_) RemoveKey(key);
+      return;
+    }
+    Key* key = CreatePath(op.path);
+    if (key == nullptr) return;
+    if (op.kind == Kind::SetValue) {
+      SetValue(*key, op);
+    } else if (op.kind == Kind::DeleteValue) {
+      RemoveValue(*key, op.name);
+    }
+  }
+
+  void Commit() {
+    committed_ = true;
+    for (Change& change : log_) {
+      if (change.kind == Change::Kind::RemovedKey) {
+        MarkDeletedLocked(change.key.get());
+        change.key->parent = nullptr;
+      }
+    }
+  }
+
+ private:
+  struct Change {
+    enum class Kind : std::uint8_t { AddedKey, RemovedKey, AddedValue, ReplacedValue, RemovedValue };
+    Kind kind;
+    Key* owner = nullptr;         // the parent of a key, the key of a value
+    std::shared_ptr<Key> key;     // RemovedKey
+    std::size_t index = 0;        // RemovedKey, ReplacedValue, RemovedValue
+    RegValueRecord value;         // ReplacedValue (type and data), RemovedValue
+  };
+
+  // Opens or creates the path; null when it would nest too deep.
+  Key* CreatePath(const std::vector<std::string>& components) {
+    Key* from = root_;
+    if (components.size() > detail::kMaxKeyDepth) return nullptr;
+    for (const auto& component : components) {
+      Key* child = FindChildLocked(*from, component);
+      if (child == nullptr) {
+        auto fresh = std::make_shared<Key>();
+        fresh->name = component;
+        fresh->parent = from;
+        fresh->depth = from->depth + 1;
+        child = fresh.get();
+        from->children.push_back(std::move(fresh));
+        log_.push_back({Change::Kind::AddedKey, from, nullptr, 0, {}});
+      }
+      from = child;
+    }
+    return from;
+  }
+
+  void RemoveKey(Key* key) {
+    auto& siblings = key->parent->children;
+    const auto at = std::find_if(siblings.begin(), siblings.end(), [key](const auto& p) { return p.get() == key; });
+    log_.push_back({Change::Kind::RemovedKey, key->parent, *at, static_cast<std::size_t>(at - siblings.begin()), {}});
+    siblings.erase(at);
+  }
+
+  void SetValue(Key& key, const detail::RegOperation& op) {
+    std::vector<std::uint8_t> data = op.data;
+    if (RegValueRecord* value = FindValueLocked(key, op.name)) {
+      log_.push_back({Change::Kind::ReplacedValue, &key, nullptr,
+                      static_cast<std::size_t>(value - key.values.data()), {}});
+      RegValueRecord& old = log_.back().value;
+      old.type = value->type;
+      old.data.swap(value->data);
+      value->type = op.type;
+      value->data.swap(data);
+      return;
+    }
+    key.values.push_back(RegValueRecord{op.name, op.type, std::move(data)});
+    log_.push_back({Change::Kind::AddedValue, &key, nullptr, 0, {}});
+  }
+
+  void RemoveValue(Key& key, std::string_view name) {
+    RegValueRecord* value = FindValueLocked(key, name);
+    if (value == nullptr) return;
+    const auto index = static_cast<std::size_t>(value - key.values.data());
+    log_.push_back({Change::Kind::RemovedValue, &key, nullptr, index, std::move(*value)});
+    key.values.erase(key.values.begin() + static_cast<std::ptrdiff_t>(index));
+  }
+
+  // From the last change back, each one in the state it left.
+  void Rollback() noexcept {
+    for (auto change = log_.rbegin(); change != log_.rend(); ++change) {
+      switch (change->kind) {
+        case Change::Kind::AddedKey: change->owner->children.pop_back(); break;
+        case Change::Kind::RemovedKey: {
+          auto& siblings = change->owner->children;
+          siblings.insert(siblings.begin() + static_cast<std::ptrdiff_t>(change->index), std::move(change->key));
+          break;
+        }
+        case Change::Kind::AddedValue: change->owner->values.pop_back(); break;
+        case Change::Kind::ReplacedValue: {
+          RegValueRecord& value = change->owner->values[change->index];
+          value.type = change->value.type;
+          value.data.swap(change->value.data);
+          break;
+        }
+        case Change::Kind::RemovedValue: {
+          auto& values = change->owner->values;
+          values.insert(values.begin() + static_cast<std::ptrdiff_t>(change->index), std::move(change->value));
+          break;
+        }
+      }
+    }
+  }
+
+  Key* root_;
+  std::vector<Change> log_;
+  bool committed_ = false;
+};
+
 // Copies one value out under the lock (for the conveniences, which need the
 // type and the bytes from one consistent moment).
 std::uint32_t CopyValue(RegKey handle, std::string_view name, RegValueRecord* out) {
@@ -269,6 +409,7 @@ std::uint32_t Guarded(Call&& call) {
   try {
     return call();
   } catch (const std::bad_alloc&) {
+    NoteResourceFailure();
     return kErrorNotEnoughMemory;
   }
 }
@@ -302,22 +443,9 @@ bool IsValidValueName(std::string_view name) {
 void ApplyRegOperations(const std::vector<RegOperation>& operations) {
   Registry& registry = TheRegistry();
   std::scoped_lock lock(registry.mutex);
-  Key* root = registry.root.get();
-  for (const auto& op : operations) {
-    bool created = false;
-    if (op.kind == RegOperation::Kind::DeleteKey) {
-      Key* key = WalkLocked(root, op.path);
-      if (key != nullptr && key != root) DeleteKeyLocked(key);
-      continue;
-    }
-    Key* key = CreatePathLocked(root, op.path, &created);
-    if (key == nullptr) continue;
-    if (op.kind == RegOperation::Kind::SetValue) {
-      SetValueLocked(*key, op.name, op.type, op.data);
-    } else if (op.kind == RegOperation::Kind::DeleteValue) {
-      EraseValueLocked(*key, op.name);
-    }
-  }
+  ImportTransaction transaction(registry.root.get(), operations);
+  for (const auto& op : operations) transaction.Apply(op);
+  transaction.Commit();
 }
 
 namespace {
@@ -347,6 +475,7 @@ std::uint32_t RegOpenKey(RegKey parent, std::string_view subKey, RegKey* key) {
 }
 
 std::uint32_t RegCreateKey(RegKey parent, std::string_view subKey, RegKey* key, bool* created) {
+  if (ShouldFail(FaultKind::RegistryWrite)) return kErrorNotEnoughMemory;
   return Guarded([&] { return OpenOrCreate(parent, subKey, key, true, created); });
 }
 
@@ -385,6 +514,7 @@ std::uint32_t RegSetValue(RegKey handle, std::string_view name, std::uint32_t ty
   if (data == nullptr && size != 0) return kErrorInvalidParameter;
   if (type == kRegDword && size != sizeof(std::uint32_t)) return kErrorInvalidParameter;
   if (!detail::IsValidValueName(name)) return kErrorInvalidParameter;
+  if (ShouldFail(FaultKind::RegistryWrite)) return kErrorNotEnoughMemory;
   return Guarded([&] {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     std::vector<std::uint8_t> copy(bytes, bytes + size);

@@ -45,7 +45,8 @@ struct RegOperation {
 };
 
 // Applies the operations in order under the registry lock, so that no other
-// thread sees a half-applied text. SetValue and DeleteValue create their key
+// thread sees a half-applied text. When an allocation fails part-way
+// (std::bad_alloc, passed on) every change already made is taken back. SetValue and DeleteValue create their key
 // when it is missing; deleting a missing key or value does nothing. Paths
 // deeper than kMaxKeyDepth are the parser's to refuse.
 void ApplyRegOperations(const std::vector<RegOperation>& operations);

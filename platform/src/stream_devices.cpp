@@ -12,6 +12,7 @@
 #include "devices.h"
 #include "handle_table.h"
 #include "qio/platform/errors.h"
+#include "qio/platform/faults.h"
 
 namespace qio::platform {
 namespace detail {
@@ -117,7 +118,16 @@ Handle CreateFile(std::string_view deviceName, std::uint32_t access, std::uint32
     SetLastError(reason != kErrorSuccess ? reason : kErrorAccessDenied);
     return kNullHandle;
   }
-  auto stream = std::make_shared<detail::StreamObject>(device, openContext);
+  std::shared_ptr<detail::StreamObject> stream;
+  try {
+    stream = std::make_shared<detail::StreamObject>(device, openContext);
+  } catch (const std::bad_alloc&) {  // the driver's open is undone: nothing holds it
+    device->entry.close(openContext);
+    device->Release();
+    NoteResourceFailure();
+    SetLastError(kErrorNotEnoughMemory);
+    return kNullHandle;
+  }
   const Handle handle = detail::InsertHandle(stream);
   if (handle == kNullHandle) {
     const std::uint32_t reason = GetLastError();

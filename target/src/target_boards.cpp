@@ -138,6 +138,13 @@ int PlugBoardLocked(QioTarget& target, std::uint32_t ioBase, std::uint32_t irq, 
   }
   std::shared_ptr<QioSimBoard> plugged = CreateBoardModel(static_cast<std::uint16_t>(ioBase), irq, why);
   if (!plugged) return QIO_TARGET_E_STATE;
+  // Room in both lists first: a board on the bus is always listed, so that
+  // the shutdown (or an abandoned boot) takes it off again.
+  {
+    std::scoped_lock lock(LiveMutex());
+    LiveBoards().reserve(LiveBoards().size() + 1);
+  }
+  target.boards.reserve(target.boards.size() + 1);
   if (!AttachBoardModel(*plugged)) {
     *why = "the ports " + Hex(ioBase) + " to " + Hex(ioBase + kBoardWindow - 1) + " are in use";
     return QIO_TARGET_E_BUS;

@@ -9,11 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 
 #include "hosted_target.h"
 #include "qio/platform/clock.h"
 #include "qio/platform/device_manager.h"
+#include "qio/platform/faults.h"
 #include "qio/platform/interrupts.h"
 #include "qio/platform/kernel.h"
 #include "qio/platform/registry.h"
@@ -81,6 +84,79 @@ void ShutdownAtExitOnce() {
   std::call_once(registered, [] { std::atexit(ShutdownAtExit); });
 }
 
+// The boot proper; the lock is held and no target runs. *partial holds the
+// target while it is being built, so that a failed boot can be undone.
+int BootLocked(const char* function, const std::vector<RegistryText>& texts, unsigned flags,
+               std::unique_ptr<QioTarget>* partial) {
+  pf::RegClearAll();
+  std::vector<RegistryText> parts{{kBaseRegistry, "shipped base registry"}};
+  if ((flags & QIO_TARGET_BARE) == 0) parts.push_back({kDefaultRegistry, "shipped default registry"});
+  parts.insert(parts.end(), texts.begin(), texts.end());
+  std::string error;
+  for (const RegistryText& part : parts) {
+    if (!pf::RegImportText(part.bytes, &error)) {
+      pf::RegClearAll();
+      return Result(QIO_TARGET_E_REGISTRY, std::string(function) + ": " + part.what + ": " + error);
+    }
+  }
+
+  *partial = std::make_unique<QioTarget>();
+  QioTarget& booted = **partial;
+  booted.flags = flags;
+  if ((flags & QIO_TARGET_NO_BOARDS) == 0) PlugConfiguredBoardsLocked(booted);
+  std::vector<std::string> messages;
+  pf::DeviceManagerStart(&messages);
+  booted.report.insert(booted.report.end(), messages.begin(), messages.end());
+  return QIO_TARGET_OK;
+}
+
+// Takes down what a failed boot built, as a shutdown would.
+void AbandonBootLocked(std::unique_ptr<QioTarget> partial) {
+  try {
+    if (!partial) partial = std::make_unique<QioTarget>();
+    std::string ignored;
+    ShutdownLocked(partial.release(), &ignored);
+  } catch (const std::bad_alloc&) {  // still short of memory: take down what needs none
+    pf::DeviceManagerStop(nullptr);
+    pf::InterruptResetAll();
+    pf::JoinAllThreads(kJoinMilliseconds);
+    pf::RegClearAll();
+    pf::SetSystemBooted(false);
+  }
+}
+
+// A boot that runs short of a resource anywhere (memory, an event, a thread,
+// a registry write, in the target or in a driver's Init, whoever absorbed the
+// failure) is undone whole: the caller gets QIO_TARGET_E_RESOURCE and no
+// target rather than one with a board missing or half made.
+int GuardedBootLocked(const char* function, const std::vector<RegistryText>& texts, unsigned flags,
+                      QioTarget** target) {
+  const std::uint64_t failuresBefore = pf::ResourceFailureCount();
+  std::unique_ptr<QioTarget> partial;
+  int status = QIO_TARGET_OK;
+  std::string what;
+  try {
+    status = BootLocked(function, texts, flags, &partial);
+  } catch (const std::bad_alloc&) {
+    status = QIO_TARGET_E_RESOURCE;
+  }
+  if (status == QIO_TARGET_OK && pf::ResourceFailureCount() == failuresBefore) {
+    pf::SetSystemBooted(true);
+    running = partial.release();
+    ShutdownAtExitOnce();
+    *target = running;
+    return Succeed();
+  }
+  if (status != QIO_TARGET_OK && status != QIO_TARGET_E_RESOURCE &&
+      pf::ResourceFailureCount() == failuresBefore) {
+    return status;  // the registry text's own fault; nothing else was built
+  }
+  AbandonBootLocked(std::move(partial));
+  std::snprintf(lastMessage, sizeof lastMessage, "%s: the platform ran short of a resource (memory, an event, a "
+                "thread or a registry write); nothing of the target was kept", function);
+  return QIO_TARGET_E_RESOURCE;
+}
+
 }  // namespace
 
 int Result(int code, const std::string& message) {
@@ -133,31 +209,9 @@ int BootFrom(const char* function, const std::vector<RegistryText>& texts, unsig
   if (virtualTime && !pf::StartVirtualClock()) {
     return Result(QIO_TARGET_E_STATE, std::string(function) + ": the platform's virtual clock runs already");
   }
-
-  pf::RegClearAll();
-  std::vector<RegistryText> parts{{kBaseRegistry, "shipped base registry"}};
-  if ((flags & QIO_TARGET_BARE) == 0) parts.push_back({kDefaultRegistry, "shipped default registry"});
-  parts.insert(parts.end(), texts.begin(), texts.end());
-  std::string error;
-  for (const RegistryText& part : parts) {
-    if (!pf::RegImportText(part.bytes, &error)) {
-      pf::RegClearAll();
-      if (virtualTime) pf::StopVirtualClock();
-      return Result(QIO_TARGET_E_REGISTRY, std::string(function) + ": " + part.what + ": " + error);
-    }
-  }
-
-  auto booted = std::make_unique<QioTarget>();
-  booted->flags = flags;
-  if ((flags & QIO_TARGET_NO_BOARDS) == 0) PlugConfiguredBoardsLocked(*booted);
-  std::vector<std::string> messages;
-  pf::DeviceManagerStart(&messages);
-  booted->report.insert(booted->report.end(), messages.begin(), messages.end());
-  pf::SetSystemBooted(true);
-  running = booted.release();
-  ShutdownAtExitOnce();
-  *target = running;
-  return Succeed();
+  const int status = GuardedBootLocked(function, texts, flags, target);
+  if (status != QIO_TARGET_OK && virtualTime) pf::StopVirtualClock();
+  return status;
 }
 
 }  // namespace qio::target

@@ -110,6 +110,60 @@ TEST_F(ScriptEncodingTest, StringThatIsNotUtf8IsRefusedInAUnicodeScript) {
   EXPECT_EQ(tree_.Read(), Utf16(Header(0) + "\"Name\"=\"caf\xC3\xA9\"\r\n"));
 }
 
+// A component directory named in an 8-bit code page gives key names that are
+// not UTF-8: an 8-bit script takes them byte for byte, a Unicode one refuses
+// the save with a reason and is left as it was.
+TEST(ScriptKeyNameEncoding, EightBitKeyNameOnlyGoesIntoEightBitScripts) {
+  const std::string component = "QIO\xE9" "162";
+  const std::string header = "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\ZQS\xE9" "162S0] \r\n";
+  testing::ScriptTree eightBit(component);
+  eightBit.Write("; ANSI\r\n");
+  TemplateTable table;
+  ASSERT_EQ(table.Load(eightBit.script()), 0);
+  table.ApplyDefaults(table.AllocateSlot());
+  ASSERT_TRUE(table.Save(eightBit.script())) << table.lastError();
+  EXPECT_EQ(eightBit.Read().substr(0, 11 + header.size()), "; ANSI\r\n \r\n" + header);
+
+  for (const std::string& unicode : {Utf16("; Unicode\r\n"), std::string("\xEF\xBB\xBF; UTF-8\r\n")}) {
+    testing::ScriptTree tree(component);
+    tree.Write(unicode);
+    ASSERT_EQ(table.Load(tree.script()), 0);
+    table.ApplyDefaults(table.AllocateSlot());
+    EXPECT_FALSE(table.Save(tree.script()));
+    EXPECT_NE(table.lastError().find("not UTF-8"), std::string::npos) << table.lastError();
+    EXPECT_EQ(tree.Read(), unicode);
+    RegScriptFile script;
+    ASSERT_EQ(script.Open(tree.script().c_str()), 0);
+    EXPECT_NE(script.AppendSection(0), 0);
+    EXPECT_NE(script.message().find("not UTF-8"), std::string::npos) << script.message();
+    EXPECT_EQ(tree.Read(), unicode);
+  }
+}
+
+// 8-bit text with a line that begins with the bytes of a byte-order mark
+// (two files joined, "\xFF\xFE" typed as "ÿþ"): a save that would make that
+// line the first of the file, where the bytes would read as a mark and the
+// text as UTF-16 or UTF-8, is refused and the script left as it was.
+TEST(ScriptLeadingMark, EditThatWouldStartEightBitTextWithAMarkIsRefused) {
+  for (const std::string& mark : {std::string("\xFF\xFE"), std::string("\xFE\xFF"), std::string("\xEF\xBB\xBF")}) {
+    testing::ScriptTree tree;
+    const std::string text = Header(0) + mark + "; joined here\r\n[HKEY_LOCAL_MACHINE\\Other]\r\n";
+    tree.Write(text);
+    TemplateTable table;
+    ASSERT_EQ(table.Load(tree.script()), 0);
+    EXPECT_FALSE(table.Save(tree.script()));
+    EXPECT_NE(table.lastError().find("byte-order mark"), std::string::npos) << table.lastError();
+    EXPECT_EQ(tree.Read(), text);
+    RegScriptFile script;
+    ASSERT_EQ(script.Open(tree.script().c_str()), 0);
+    EXPECT_NE(script.RemoveSection(0), 0);
+    EXPECT_EQ(tree.Read(), text);
+    // Any other edit goes through.
+    ASSERT_EQ(script.AppendSection(1), 0);
+    EXPECT_EQ(tree.Read(), text + " \r\n" + Header(1));
+  }
+}
+
 struct Refused {
   const char* what;
   std::string bytes;

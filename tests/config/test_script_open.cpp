@@ -6,6 +6,7 @@
 
 #include "ScriptTestSupport.h"
 #include "config/script/RegScriptFile.h"
+#include "config/script/ScriptNames.h"
 #include "config/script/ScriptPath.h"
 
 namespace qio::config {
@@ -134,6 +135,32 @@ TEST(ScriptOpen, PathWithoutComponentDirectoryIsRefused) {
   RegScriptFile script;
   EXPECT_EQ(script.Open(path.c_str()), EINVAL);
   EXPECT_FALSE(script.IsOpen());
+}
+
+// The component's name becomes part of every header line: a line break (or
+// any control character, which no registry key takes) in it is refused
+// before the script is touched, instead of headers split over two lines that
+// are never found again.
+TEST(ScriptOpen, ComponentNameWithAControlCharacterIsRefused) {
+  ScriptTree tree;
+  for (const std::string component : {"QIO\n162", "QIO5\r62", "QI\tO5162"}) {
+    const std::string dir = tree.root() + "Device_Drivers/" + component;
+    std::filesystem::create_directories(dir);
+    const std::string path = dir + "/x.reg";
+    testing::WriteFile(path, "; kept\r\n");
+    RegScriptFile script;
+    EXPECT_EQ(script.Open(path.c_str()), EINVAL) << component;
+    EXPECT_FALSE(script.IsOpen());
+    EXPECT_EQ(testing::ReadFile(path), "; kept\r\n");
+  }
+  ScriptNames names;
+  const std::string withNul = std::string("/t/Device_Drivers/QIO") + '\0' + "162/x.reg";
+  EXPECT_EQ(DeriveScriptNames(withNul, names), EINVAL);
+  EXPECT_EQ(names.busKind, -1);
+  // A control character outside the component's seven characters is no part
+  // of any key.
+  EXPECT_EQ(DeriveScriptNames("/t/Device_Drivers/QIO5162\n/x.reg", names), 0);
+  EXPECT_EQ(names.keyPrefix, "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\ZQS5162S");
 }
 
 TEST(ScriptOpen, ShortComponentNameIsReadWithinThePath) {

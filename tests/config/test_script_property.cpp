@@ -193,7 +193,7 @@ class ScriptMaker {
         "; [HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\ZQS5162S2]",
         ";\"Irq\"=dword:9 was the old line",
         "  ; Irq 5 is wired on the carrier",
-        "; Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC",
+        "; Gr\u00FC\u00DFe \u20AC",  // UTF-8
     };
     return std::string(OneOf(kComments)) + end_;
   }

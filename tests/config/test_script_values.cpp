@@ -4,6 +4,8 @@
 
 #include "ScriptTestSupport.h"
 #include "config/script/RegScriptFile.h"
+#include "config/script/ScriptNames.h"
+#include "config/script/ScriptText.h"
 
 namespace qio::config {
 namespace {
@@ -69,6 +71,23 @@ TEST_F(ScriptValues, ValueWithoutSectionGoesToEndOfFile) {
   Start("; only a comment\r\n");
   ASSERT_EQ(WriteDword(3, "Irq", 5), 0);
   EXPECT_EQ(tree_.Read(), "; only a comment\r\n" + kIrq5);
+}
+
+// Where the file ends in another key's section, a value of a template that
+// has no section would be read as that key's: refused, nothing written.
+TEST_F(ScriptValues, ValueWithoutSectionIsRefusedWhereItWouldJoinAnotherKey) {
+  for (const std::string& text : {Header(3) + kBase, Header(3) + kBase + "; tail\r\n",
+                                   std::string("[HKEY_LOCAL_MACHINE\\Other]\r\n\"Irq\"=dword:7")}) {
+    Start(text);
+    EXPECT_NE(WriteDword(4, "Irq", 5), 0) << text;
+    EXPECT_EQ(tree_.Read(), text);
+    EXPECT_NE(script_.message().find("template 4 has no section"), std::string::npos) << script_.message();
+    ASSERT_EQ(script_.AppendSection(4), 0);
+    ASSERT_EQ(WriteDword(4, "Irq", 5), 0);
+    EXPECT_EQ(ReadDword(4, "Irq"), 5u);
+    EXPECT_EQ(ReadDword(3, "Irq"), 0xDEADBEEFu);
+    script_.Close();
+  }
 }
 
 TEST_F(ScriptValues, ReplacedLastLineWithoutLineBreakGetsOne) {
@@ -138,6 +157,57 @@ TEST_F(ScriptValues, ReplacedLineKeepsIndentationAndComment) {
 
 // A hex list continued over several lines is one value: it is read whole and
 // replaced whole.
+// Stray text after a value's data (a hand edit gone wrong) goes with the old
+// data: kept, it would run into the new data ("dword:7" and "12" read as
+// 0x712) or change the next save. A comment after it stays.
+TEST_F(ScriptValues, StrayTextAfterTheOldDataGoesWithIt) {
+  Start(Header(0) + "\"Irq\"=\"5\"12\r\n\"IoBase\"=\"300\" stray ; base of J4\r\n  \"IoLen\"=\"40\"x  \r\n");
+  ASSERT_EQ(WriteDword(0, "Irq", 7), 0);
+  ASSERT_EQ(WriteDword(0, "IoBase", 0x340), 0);
+  ASSERT_EQ(WriteDword(0, "IoLen", 0x40), 0);
+  const std::string written = Header(0) + "\"Irq\"=dword:7\r\n\"IoBase\"=dword:340 ; base of J4\r\n  \"IoLen\"=dword:40\r\n";
+  EXPECT_EQ(tree_.Read(), written);
+  EXPECT_EQ(ReadDword(0, "Irq"), 7u);
+  EXPECT_EQ(ReadDword(0, "IoBase"), 0x340u);
+  // Written again, every line stays as it is.
+  ASSERT_EQ(WriteDword(0, "Irq", 7), 0);
+  ASSERT_EQ(WriteDword(0, "IoBase", 0x340), 0);
+  EXPECT_EQ(tree_.Read(), written);
+}
+
+// A hex list whose last line ends in a stray "\\" continues only onto a
+// line of hex bytes: a value added after it is a line of its own and reads
+// back, and the list keeps its bytes.
+TEST_F(ScriptValues, NewValueAfterAHexListLeftOpenIsALineOfItsOwn) {
+  const std::string open = "\"Raw\"=hex:01,02,\\\r\n  03,\\\r\n";
+  Start(Header(0) + kBase + open + Header(1) + kBase);
+  ASSERT_EQ(WriteDword(0, "Irq", 5), 0);
+  EXPECT_EQ(tree_.Read(), Header(0) + kBase + open + kIrq5 + Header(1) + kBase);
+  EXPECT_EQ(ReadDword(0, "Irq"), 5u);
+  std::uint8_t raw[8] = {};
+  std::uint32_t type = 0;
+  std::uint32_t size = sizeof raw;
+  ASSERT_EQ(script_.ReadValue(0, "Raw", &type, raw, &size), 0);
+  EXPECT_EQ(size, 3u);
+  EXPECT_EQ(raw[2], 3);
+  // Replacing the list takes its own lines only.
+  const std::uint8_t bytes[2] = {0xAA, 0xBB};
+  ASSERT_EQ(script_.WriteValue(0, "Raw", kTypeBinary, bytes, 2), 0);
+  EXPECT_EQ(tree_.Read(), Header(0) + kBase + "\"Raw\"=hex:AA,BB\r\n" + kIrq5 + Header(1) + kBase);
+}
+
+// A comment or other text that follows a stray "\\" is no part of the list:
+// removing the template, or replacing the list, leaves it.
+TEST_F(ScriptValues, TextAfterAStrayBackslashIsNoPartOfTheList) {
+  const std::string tail = "; wired on J4\r\nnotes: see the carrier\r\n";
+  Start(Header(0) + "\"DigPortCfg\"=hex:00,00,00\\\r\n" + tail + Header(1) + kBase);
+  const std::uint8_t ports[3] = {1, 0, 3};
+  ASSERT_EQ(script_.WriteValue(0, "DigPortCfg", kTypeBinary, ports, 3), 0);
+  EXPECT_EQ(tree_.Read(), Header(0) + "\"DigPortCfg\"=hex:01,00,03\r\n" + tail + Header(1) + kBase);
+  ASSERT_EQ(script_.RemoveSection(0), 0);
+  EXPECT_EQ(tree_.Read(), tail + Header(1) + kBase);
+}
+
 TEST_F(ScriptValues, ContinuedHexListIsOneValue) {
   const std::string tail = "\"Irq\"=dword:5\r\n";
   Start(Header(0) + "\"DigPortCfg\"=hex:01,\\\r\n  00,\\ ; port B\r\n  04\r\n" + tail);
@@ -360,6 +430,10 @@ TEST_F(ScriptValues, BadArgumentsFailAndChangeNothing) {
   EXPECT_NE(script_.WriteValue(0, "Irq", kTypeDword, &value, 2), 0);
   EXPECT_NE(script_.WriteValue(0, "", kTypeDword, &value, 4), 0);
   EXPECT_NE(script_.WriteValue(0, "a\"b", kTypeDword, &value, 4), 0);
+  // A control character in a name would make a line no registry imports.
+  EXPECT_NE(script_.WriteValue(0, "Io\tBase", kTypeDword, &value, 4), 0);
+  EXPECT_NE(script_.WriteValue(0, "Io\nBase", kTypeDword, &value, 4), 0);
+  EXPECT_NE(script_.WriteValue(0, "Io\x1b", kTypeDword, &value, 4), 0);
   EXPECT_NE(script_.WriteValue(0, "Multi", kTypeMultiString, &value, 4), 0);
   std::uint32_t type = 0;
   std::uint32_t size = 4;
@@ -367,6 +441,21 @@ TEST_F(ScriptValues, BadArgumentsFailAndChangeNothing) {
   EXPECT_NE(script_.ReadValue(0, "IoBase", nullptr, &value, &size), 0);
   EXPECT_NE(script_.ReadValue(0, "IoBase", &type, &value, nullptr), 0);
   EXPECT_EQ(tree_.Read(), before);
+}
+
+// The text in memory takes names of any length, NUL bytes included: a name
+// with a NUL is refused like any other control character, so that the text
+// stays one the editor can load again.
+TEST(ScriptTextValues, NameWithANulIsRefused) {
+  ScriptNames names;
+  ASSERT_EQ(DeriveScriptNames("/t/Device_Drivers/QIO5162/QIO5162.reg", names), 0);
+  ScriptText text(names);
+  ASSERT_EQ(text.Load(Header(0)), 0);
+  const std::uint32_t value = 5;
+  EXPECT_NE(text.WriteValue(0, std::string_view("Irq\0x", 5), kTypeDword, &value, 4), 0);
+  EXPECT_EQ(text.text(), Header(0));
+  ASSERT_EQ(text.WriteValue(0, "Irq", kTypeDword, &value, 4), 0);
+  EXPECT_EQ(text.text(), Header(0) + kIrq5);
 }
 
 TEST_F(ScriptValues, ClosedEditorDoesNothing) {

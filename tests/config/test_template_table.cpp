@@ -195,6 +195,31 @@ TEST_F(TemplateTableTest, ThirteenthTemplateSharesTheLastBase) {
   EXPECT_EQ(sink_.messages.size(), 4u);
 }
 
+// A template whose section ends in a hex list left open by a stray "\\":
+// every value a save adds reads back, and a second save changes nothing.
+TEST_F(TemplateTableTest, SaveAroundAHexListLeftOpenKeepsEveryValue) {
+  tree_.Write(Header(2) + "\t\"TimerClock\"\t=\thex:E4, 1b,\\\n  e4,20,\\\r\n");
+  ASSERT_EQ(table_.Load(tree_.script()), 0);
+  table_.Record(2).inUse = 1;
+  table_.Record(2).ioBase = 0x180;
+  table_.Record(2).irq = 5;
+  ASSERT_TRUE(table_.Save(tree_.script()));
+  const std::string saved = tree_.Read();
+  RegScriptFile script;
+  ASSERT_EQ(script.Open(tree_.script().c_str()), 0);
+  for (const char* name : {"Prefix", "Dll", "Order", "DeviceIndex", "IoBase", "IoLen", "Irq", "TimerClock",
+                           "DigPortCfg"}) {
+    std::uint8_t data[16] = {};
+    std::uint32_t type = 0;
+    std::uint32_t size = sizeof data;
+    EXPECT_EQ(script.ReadValue(2, name, &type, data, &size), 0) << name;
+  }
+  EXPECT_EQ(ReadDword(2, "TimerClock"), 20u);
+  EXPECT_EQ(ReadDword(2, "IoBase"), 0x180u);
+  ASSERT_TRUE(table_.Save(tree_.script()));
+  EXPECT_EQ(tree_.Read(), saved);
+}
+
 TEST_F(TemplateTableTest, SeventeenthTemplateHasNoSlot) {
   tree_.Write("");
   ASSERT_EQ(table_.Load(tree_.script()), 0);

@@ -32,6 +32,7 @@ inline std::string DiEventName(unsigned channel, int device) {
 class TargetTest : public ::testing::Test {
  protected:
   static constexpr std::uint16_t kBase = 0x300;
+  static constexpr unsigned kIrq = 5;  // the shipped board's line
 
   void TearDown() override {
     for (QioStream* stream : streams_) qio_target_device_close(stream);

@@ -3,8 +3,11 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "qio/platform/errors.h"
 #include "qio/platform/stream_driver.h"
+#include "qio5162/driver_state.h"
 
 namespace {
 
@@ -59,6 +62,17 @@ TEST_F(ModuleTest, NullHandlesAreRefusedThroughTheExports) {
   std::uint32_t returned = 7;
   EXPECT_EQ(ioctl(0, 0x9C406400, nullptr, 0, nullptr, 0, &returned), 0);
   EXPECT_EQ(qio::platform::GetLastError(), 0x20000003u);
+}
+
+TEST_F(ModuleTest, StateQueryRefusesWhatItCannotFill) {
+  auto query = Entry<QioStreamQuery>("Q62_QueryState");
+  ASSERT_NE(query, nullptr);
+  QioDriverState state;
+  std::memset(&state, 0xEE, sizeof state);
+  // No device context or no record: FALSE, and nothing is written.
+  EXPECT_EQ(query(0, &state, sizeof state), 0);
+  EXPECT_EQ(query(0, nullptr, sizeof state), 0);
+  EXPECT_EQ(state.size, 0xEEEEEEEEu);
 }
 
 TEST_F(ModuleTest, DllMainAlwaysSucceeds) {

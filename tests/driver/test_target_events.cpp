@@ -31,8 +31,10 @@ class EventTest : public TargetTest {
     ASSERT_EQ(Ioctl(stream, IOCTL_EVENT_ENABLE, EventEnable(0, source, 0).get(), 0).result, 1);
   }
   // Raises DI line `line` of port A and waits until the interrupt thread has
-  // cleared the board's interrupt status.
+  // cleared the board's interrupt status and finished servicing it (counted,
+  // latched and signalled: it clears the status first and acknowledges last).
   void EdgeAndWait(unsigned line, std::uint8_t restingA = 0) {
+    const std::uint64_t acknowledged = platform::InterruptAcknowledgements(kIrq);
     SetDi(0, static_cast<std::uint8_t>(restingA | (1u << line)));
     const std::uint64_t edge = platform::NowNs();
     std::vector<QioPortAccess> seen;
@@ -42,7 +44,12 @@ class EventTest : public TargetTest {
         EXPECT_EQ(a.timeNs, edge) << "the status is cleared at the edge's instant";
       }
     }
+    WaitUntilAcknowledged(acknowledged);
     SetDi(0, restingA);
+  }
+  void WaitUntilAcknowledged(std::uint64_t before) {
+    for (int i = 0; i < 3000 && platform::InterruptAcknowledgements(kIrq) == before; ++i) platform::Sleep(1);
+    ASSERT_GT(platform::InterruptAcknowledgements(kIrq), before) << "interrupt not acknowledged";
   }
   TargetReply Raw(std::uint32_t code, std::uint32_t offset, std::uint32_t value, unsigned width) {
     Bytes in;
@@ -130,9 +137,11 @@ class TerminalCountTest : public EventTest {
     ASSERT_EQ(Raw(IOCTL_PORT_WRITE_WORD, 0x22, 0x0002, 2).result, 1);
     ASSERT_EQ(Raw(IOCTL_PORT_WRITE_BYTE, 0x0E, 0x05, 1).result, 1);  // load and arm
     ReadTrace();
+    const std::uint64_t acknowledged = platform::InterruptAcknowledgements(kIrq);
     ASSERT_EQ(Raw(IOCTL_PORT_WRITE_BYTE, 0x20, 0x02, 1).result, 1);  // strobe block 1
     std::vector<QioPortAccess> seen;
     ASSERT_TRUE(WaitForWrite(0x24, &seen)) << "no terminal count serviced";
+    WaitUntilAcknowledged(acknowledged);
   }
   // counter 1's tally, through the event-count read
   std::uint16_t Tally() {

@@ -412,6 +412,32 @@ TEST_F(StreamTest, MissingOptionalEntriesAreNotSupported) {
   EXPECT_TRUE(pf::CloseHandle(stream));
 }
 
+TEST_F(StreamTest, QueryReachesTheDriverWithItsDeviceContextWithoutAnOpen) {
+  char record[16];
+  std::memset(record, 'x', sizeof record);
+  pf::SetLastError(99);
+  EXPECT_EQ(pf::QueryDevice("tst1:", "QueryState", record, sizeof record), 1);
+  EXPECT_EQ(pf::GetLastError(), pf::kErrorSuccess);
+  EXPECT_STREQ(record, "TST1:");
+  EXPECT_NE(Journal().find("QueryState TST1:\n"), std::string::npos);
+  EXPECT_EQ(Journal().find("Open "), std::string::npos);
+  // Cut to the record's size by the driver.
+  EXPECT_EQ(pf::QueryDevice("TST1:", "QueryState", record, 3), 1);
+  EXPECT_STREQ(record, "TS");
+
+  // The minimal driver has no such entry; no device has that name.
+  EXPECT_EQ(pf::QueryDevice("TST2:", "QueryState", record, sizeof record), 0);
+  EXPECT_EQ(pf::GetLastError(), pf::kErrorProcNotFound);
+  EXPECT_EQ(pf::QueryDevice("TST1:", "Missing", record, sizeof record), 0);
+  EXPECT_EQ(pf::GetLastError(), pf::kErrorProcNotFound);
+  EXPECT_EQ(pf::QueryDevice("TST9:", "QueryState", record, sizeof record), 0);
+  EXPECT_EQ(pf::GetLastError(), pf::kErrorFileNotFound);
+  // A device that has been stopped takes no more queries.
+  pf::DeviceManagerStop();
+  EXPECT_EQ(pf::QueryDevice("TST1:", "QueryState", record, sizeof record), 0);
+  EXPECT_EQ(pf::GetLastError(), pf::kErrorFileNotFound);
+}
+
 TEST_F(StreamTest, PowerDownLastLoadedFirstAndUpInLoadOrder) {
   pf::DeviceManagerPowerDown();
   pf::DeviceManagerPowerUp();

@@ -71,10 +71,13 @@ TEST_F(InterruptTest, SecondBindIsRefusedAndTheFirstStays) {
 
 TEST_F(InterruptTest, RequestSignalsAndMasksUntilDone) {
   ASSERT_TRUE(InterruptInitialize(kSysIntr, event));
+  InterruptDone(kSysIntr);  // not masked: nothing to acknowledge
+  EXPECT_EQ(InterruptAcknowledgements(kLine), 0u);
   RaiseInterruptRequest(kLine);
   EXPECT_EQ(InterruptDeliveries(kLine), 1u);
   EXPECT_TRUE(Signalled(event));
   InterruptDone(kSysIntr);  // nothing pending: unmask
+  EXPECT_EQ(InterruptAcknowledgements(kLine), 1u);
   EXPECT_FALSE(Signalled(event));
   RaiseInterruptRequest(kLine);
   EXPECT_EQ(InterruptDeliveries(kLine), 2u);

@@ -1,13 +1,11 @@
-// Reading the driver's choices from a register trace: each case is the
-// sequence of accesses the driver makes for one method, built by hand.
+// Reading the driver's choices of output time bases from a register trace:
+// each case is the sequence of accesses the driver makes, built by hand.
 #include <gtest/gtest.h>
 
 #include "TraceView.h"
 
 namespace qio::tool {
 namespace {
-
-using Kind = FrequencyMethod::Kind;
 
 class TraceBuilder {
  public:
@@ -23,91 +21,12 @@ class TraceBuilder {
     now_ += ns;
     return *this;
   }
-  // The 2 ms gate pass on blocks 0 and 1 that counts `edges`.
-  TraceBuilder& GatePass(std::uint32_t edges) {
-    return Write(reg::Mode(0), reg::kModeGate)
-        .Write(reg::Mode(1), reg::kModeEdgeCounter)
-        .Write(reg::Load(0), 40000)
-        .Write(reg::Load(1), 1)
-        .Write(reg::Command(1), reg::kCommandLatch)
-        .Write(reg::kStrobe, 3)
-        .Read(reg::Hold(1), edges);
-  }
   const std::vector<QioPortAccess>& Get() const { return trace_; }
 
  private:
   std::uint64_t now_ = 0;
   std::vector<QioPortAccess> trace_;
 };
-
-TEST(FrequencyMethodTest, HighFrequencyComesFromTheGateEdges) {
-  TraceBuilder t;
-  t.GatePass(16000);
-  const FrequencyMethod method = InferFrequencyMethod(t.Get(), 0);
-  EXPECT_EQ(method.kind, Kind::GateEdges);
-  EXPECT_EQ(method.gateEdges, 16000u);
-  EXPECT_FALSE(method.background);
-}
-
-TEST(FrequencyMethodTest, MediumRangeRowsByTheGeneratorWord) {
-  struct Case {
-    std::uint32_t word;
-    Kind kind;
-    bool background;
-  };
-  const Case cases[] = {{0x1400, Kind::MediumRange, false},
-                        {0x1500, Kind::MediumRange, false},
-                        {0x1600, Kind::LongGate1s, true},
-                        {0x1601, Kind::LongGate2s, true}};
-  for (const Case& c : cases) {
-    TraceBuilder t;
-    t.GatePass(40).Write(reg::Mode(0), reg::kModeGate | 0x0400).Write(reg::Generator(0), c.word);
-    const FrequencyMethod method = InferFrequencyMethod(t.Get(), 0);
-    EXPECT_EQ(method.kind, c.kind) << std::hex << c.word;
-    EXPECT_EQ(method.background, c.background);
-    EXPECT_EQ(method.gateEdges, 40u);
-  }
-  TraceBuilder t;
-  t.GatePass(40).Write(reg::Generator(0), 0x1601);
-  EXPECT_DOUBLE_EQ(InferFrequencyMethod(t.Get(), 0).passSeconds, 4.0);
-  EXPECT_DOUBLE_EQ(InferFrequencyMethod(t.Get(), 0).timebaseHz, 5e3);
-}
-
-TEST(FrequencyMethodTest, PeriodMethodOnTheBaseClockShowsItsTicks) {
-  TraceBuilder t;
-  t.GatePass(2)
-      .Write(reg::Mode(0), reg::kModePeriodBase)
-      .Write(reg::Mode(1), 0xF040)
-      .Read(reg::Hold(0), 0xFFFF - 10000)
-      .Read(reg::Hold(1), 0xFFFF - 10000);
-  const FrequencyMethod method = InferFrequencyMethod(t.Get(), 0);
-  EXPECT_EQ(method.kind, Kind::PeriodBase);
-  EXPECT_NE(method.description.find("high 10000 + low 10000 ticks"), std::string::npos) << method.description;
-}
-
-TEST(FrequencyMethodTest, OverflowSwitchesToTheSlowTimeBase) {
-  TraceBuilder t;
-  t.GatePass(0)
-      .Write(reg::Mode(0), reg::kModePeriodBase)
-      .Read(reg::Hold(0), 0)
-      .Read(reg::Hold(1), 0)
-      .Write(reg::Mode(0), reg::kModePeriodSlow)
-      .Write(reg::Generator(0), 0x1500);
-  const FrequencyMethod method = InferFrequencyMethod(t.Get(), 0);
-  EXPECT_EQ(method.kind, Kind::PeriodSlow);
-  EXPECT_TRUE(method.background);
-  EXPECT_DOUBLE_EQ(method.passSeconds, 1.3);
-}
-
-TEST(FrequencyMethodTest, FixedGateAndNoPass) {
-  TraceBuilder t;
-  t.Write(reg::Generator(0), 0x1304).Write(reg::Mode(0), 0x0416).Write(reg::Load(0), 20000);
-  const FrequencyMethod fixed = InferFrequencyMethod(t.Get(), 10);
-  EXPECT_EQ(fixed.kind, Kind::FixedGate);
-  EXPECT_DOUBLE_EQ(fixed.timebaseHz, 2e6);
-  EXPECT_DOUBLE_EQ(fixed.passSeconds, 0.021);
-  EXPECT_EQ(InferFrequencyMethod({}, 0).kind, Kind::Unknown);
-}
 
 TEST(OutputTimebaseTest, GeneratorOrBaseClockAndTheCounts) {
   TraceBuilder t;

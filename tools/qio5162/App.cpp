@@ -142,6 +142,10 @@ void Build(CLI::App& app, Parsed& p) {
       [](CommandContext& c) { RunList(c); });
   Add(&app, p, "info", "the device's features record and every property with its value", "info", true,
       [](CommandContext& c) { RunInfo(c); });
+  Add(&app, p, "status",
+      "what the driver holds now: each counter's function and settings, the generators and their owners, the "
+      "enabled events, the ports (a one-shot 'status' shows the target as booted: use it in 'shell' or 'run')",
+      "status", false, [](CommandContext& c) { RunStatus(c); });
 
   CLI::App* dio = Group(&app, p, "dio", "digital I/O on ports A, B, C", "dio read|write|bit|mode|config ...");
   Add(dio, p, "read", "read the input lines of one or more ports", "dio read [PORT...]   (A, B, C, A:C; none: all)",

@@ -35,33 +35,43 @@ void OneShotNote(CommandContext& context, const char* what) {
 
 double Seconds(std::uint64_t fromNs) { return static_cast<double>(platform::NowNs() - fromNs) / 1e9; }
 
-// Whether an access shows that the background pass has published its
-// result. Most passes latch their count once and publish it at once. The
-// slow period method may latch the phases twice more (a phase of a signal
-// near 1 Hz still counting after the pass) and publishes before it releases
-// its time base: the write that stops generator 0.
-bool PassPublished(const FrequencyMethod& method, const QioPortAccess& access) {
-  if (method.kind == FrequencyMethod::Kind::PeriodSlow) {
-    return access.isWrite && access.offset == reg::Generator(0) && (access.value & reg::kGeneratorEnable) == 0;
+// Frequency measurement on counter n takes block n + 1 as its partner, and
+// generator n as its gate clock.
+Needs FrequencyNeeds(unsigned counter) {
+  return {(1u << counter) | (counter + 1 < QIO_STATE_COUNTERS ? 1u << (counter + 1) : 0u), 1u << counter};
+}
+
+const QioFrequencyState& FrequencyOf(const QioDriverState& state, unsigned counter) {
+  return state.counters[counter].frequency;
+}
+
+// Waits until `done` holds for the driver's state of the measurement (polled
+// every 20 ms), at most `timeoutMs`; `onTick` gets the seconds waited. False
+// on the time-out or Ctrl-C.
+template <typename Done, typename Tick>
+bool WaitForState(CommandContext& context, std::uint32_t timeoutMs, Done done, Tick onTick) {
+  const std::uint64_t start = platform::NowNs();
+  while (!done(DeviceState(context))) {
+    const double waited = Seconds(start);
+    if (waited * 1000 >= timeoutMs) return false;
+    onTick(waited);
+    if (!SleepUnlessInterrupted(20)) return false;
   }
-  return !access.isWrite && access.offset == reg::Hold(1);
+  return true;
 }
 
-// Up to how long a pass may take: the slow period method's completion wait
-// comes on top of its pass.
-double LongestPass(const FrequencyMethod& method) {
-  constexpr double kSlowCompletion = 0.71;
-  return method.passSeconds + (method.kind == FrequencyMethod::Kind::PeriodSlow ? kSlowCompletion : 0.0);
+std::uint32_t PassTimeoutMs(const FrequencyMethod& method) {
+  return static_cast<std::uint32_t>(LongestPass(method) * 1000 + 3000);
 }
 
-// Waits until the pass that runs in the background has published its result,
-// with a progress bar on a terminal.
-bool WaitForPass(CommandContext& context, TraceRecorder& trace, const FrequencyMethod& method, std::size_t from) {
+// Waits until the driver has published the measurement's first result, with
+// a progress bar on a terminal.
+bool WaitForFirstResult(CommandContext& context, std::uint16_t counter, const FrequencyMethod& method) {
   const double total = method.passSeconds;
   const double longest = LongestPass(method);
-  const auto timeoutMs = static_cast<std::uint32_t>(longest * 1000 + 3000);
-  const long at = trace.WaitFor(
-      from, timeoutMs, [&method](const QioPortAccess& access) { return PassPublished(method, access); },
+  const bool published = WaitForState(
+      context, PassTimeoutMs(method),
+      [counter](const QioDriverState& state) { return (FrequencyOf(state, counter).flags & QIO_FREQ_PUBLISHED) != 0; },
       [&](double waited) {
         const int width = 20;
         const int done = std::min(width, static_cast<int>(waited / longest * width));
@@ -70,50 +80,49 @@ bool WaitForPass(CommandContext& context, TraceRecorder& trace, const FrequencyM
                                     longest > total ? Format(" (up to %.1f s)", longest).c_str() : ""));
       });
   context.out.ClearInPlace();
-  // The thread stores its result right after reading the count.
-  SleepUnlessInterrupted(30);
-  return at >= 0;
+  return published;
 }
 
 }  // namespace
 
 std::uint16_t CounterArgument(const std::string& text) { return ParseCounter(text); }
 
-FrequencyReading MeasureFrequency(CommandContext& context, std::uint16_t counter, unsigned gateMs,
-                                  TraceRecorder& trace, bool announce) {
+FrequencyReading MeasureFrequency(CommandContext& context, std::uint16_t counter, unsigned gateMs, bool announce) {
   const std::uint32_t h = context.session.Handle();
   FrequencyReading reading;
-  reading.haveTrace = context.session.Board() != nullptr;
-  trace.Clear();
   const std::uint32_t started = CounterFreqStart(h, counter, static_cast<std::uint16_t>(gateMs), 0);
   if (counter != 0 && ZQS_LOW_CODE(started) == ZQS_LOW_RANGE) {
     throw DeviceError("CounterFreqStart", started,
                       "only counter 0 measures frequency (counter 1 is its partner); put the signal on CLK0 and "
                       "use 'freq 0'");
   }
-  Check(started, "CounterFreqStart");
-  trace.Collect();
-  reading.method = InferFrequencyMethod(trace.All(), gateMs);
-  if (reading.haveTrace && reading.method.background) {
+  CheckStart(context, started, "CounterFreqStart", FrequencyNeeds(counter));
+  // The driver says how it measures, and whether the result is there yet.
+  QioDriverState state = DeviceState(context);
+  reading.method = DescribeFrequency(state, counter);
+  if (reading.method.background && (FrequencyOf(state, counter).flags & QIO_FREQ_PUBLISHED) == 0) {
     if (announce) {
       const double longest = LongestPass(reading.method);
       context.out.Line(Format("measuring: %s; about %.1f s", reading.method.description.c_str(),
                               reading.method.passSeconds) +
                        (longest > reading.method.passSeconds ? Format(" (up to %.1f s)", longest) : std::string()));
     }
-    reading.passEnded = WaitForPass(context, trace, reading.method, trace.All().size());
+    reading.passEnded = WaitForFirstResult(context, counter, reading.method);
     if (!reading.passEnded && Interrupted()) throw DeviceError("measurement interrupted");
     if (!reading.passEnded && announce) {
       context.out.Line("the measurement pass did not end in time; reading what the driver has");
     }
+    state = DeviceState(context);
   }
+  reading.sequence = FrequencyOf(state, counter).sequence;
   Check(CounterFreqRead(h, counter, &reading.hz), "CounterFreqRead");
   return reading;
 }
 
 void RunCountStart(CommandContext& context, const CounterOptions& options) {
   const std::uint16_t counter = CounterArgument(options.counter);
-  Check(CounterEventStart(context.session.Handle(), counter, 0), "CounterEventStart");
+  CheckStart(context, CounterEventStart(context.session.Handle(), counter, 0), "CounterEventStart",
+             {1u << counter, 0});
   context.out.Data() = {{"counter", counter}, {"started", true}};
   context.out.Line(Format("counter %u: event counting started (rising edges on CLK%u)", counter, counter));
   OneShotNote(context, "counting");
@@ -133,11 +142,12 @@ void RunCountWatch(CommandContext& context, const CounterOptions& options) {
   const std::uint32_t h = context.session.Handle();
   const std::uint32_t started = CounterEventStart(h, counter, 0);
   bool restarted = true;
-  if (started == ZQS_ERROR_BASE(context.session.DeviceNumber()) + ZQS_LOW_BUSY) {
+  // A count that runs already is watched; any other function is in the way.
+  if (IsBusy(started) && DeviceState(context).counters[counter].function == QIO_FUNCTION_EVENT_COUNT) {
     restarted = false;
     context.out.Line(Format("counter %u is running already: watching what it counts", counter));
   } else {
-    Check(started, "CounterEventStart");
+    CheckStart(context, started, "CounterEventStart", {1u << counter, 0});
   }
   context.out.Line(duration > 0 ? Format("counter %u: watching for %s (Ctrl-C stops)", counter,
                                          FormatSeconds(duration).c_str())
@@ -181,46 +191,40 @@ void RunFreq(CommandContext& context, const CounterOptions& options) {
   }
   const double duration = options.duration.empty() ? 0 : ParseDuration(options.duration);
   const std::uint32_t h = context.session.Handle();
-  TraceRecorder trace(context.session.Board());
-  const FrequencyReading reading = MeasureFrequency(context, counter, gate, trace, true);
+  const FrequencyReading reading = MeasureFrequency(context, counter, gate, true);
   float hz = reading.hz;
   FrequencyMethod method = reading.method;
-  const bool haveTrace = reading.haveTrace;
   nlohmann::json& data = context.out.Data();
-  data = {{"counter", counter}, {"gateMs", gate}, {"hz", hz}};
-  if (haveTrace) {
-    data["method"] = method.name;
-    data["methodDetail"] = method.description;
-    if (method.gateEdges) data["gateEdges"] = *method.gateEdges;
-  }
-  context.out.Line(Format("counter %u: %s", counter, FormatHz(hz).c_str()) +
-                   (haveTrace && !method.background ? "  (" + method.description + ")"
-                                                    : haveTrace ? "  (" + method.name + ")" : std::string()));
+  data = {{"counter", counter}, {"gateMs", gate}, {"hz", hz}, {"method", method.name},
+          {"methodDetail", method.description}};
+  if (method.gateEdges) data["gateEdges"] = *method.gateEdges;
+  context.out.Line(Format("counter %u: %s", counter, FormatHz(hz).c_str()) + "  (" +
+                   (method.background ? method.name : method.description) + ")");
   if (!options.watch) return;
 
-  // Watch: one reading per measurement pass (background methods) or every
+  // Watch: one reading per published result (background methods) or every
   // half second; each read lets the driver start the next pass.
   nlohmann::json readings = nlohmann::json::array();
   const std::uint64_t begin = platform::NowNs();
+  std::uint32_t shown = reading.sequence;
   context.out.Line(duration > 0 ? "watching for " + FormatSeconds(duration) + " (Ctrl-C stops)"
                                 : std::string("watching until Ctrl-C"));
   while (!Interrupted() && (duration <= 0 || Seconds(begin) < duration)) {
-    trace.Clear();
-    if (haveTrace && method.background) {
-      trace.WaitFor(0, static_cast<std::uint32_t>(LongestPass(method) * 1000 + 3000),
-                    [&method](const QioPortAccess& access) { return PassPublished(method, access); },
-                    [](double) {});
-      SleepUnlessInterrupted(30);
+    if (method.background) {
+      WaitForState(
+          context, PassTimeoutMs(method),
+          [counter, shown](const QioDriverState& state) { return FrequencyOf(state, counter).sequence != shown; },
+          [](double) {});
     } else if (!SleepUnlessInterrupted(500)) {
       break;
     }
     if (Interrupted()) break;
+    // The read returns what was published before it (a pass it starts runs
+    // on in the background).
+    shown = FrequencyOf(DeviceState(context), counter).sequence;
     Check(CounterFreqRead(h, counter, &hz), "CounterFreqRead");
-    trace.Collect();
-    if (haveTrace && !trace.All().empty()) {
-      const FrequencyMethod next = InferFrequencyMethod(trace.All(), gate);
-      if (next.kind != FrequencyMethod::Kind::Unknown) method = next;
-    }
+    const FrequencyMethod next = DescribeFrequency(DeviceState(context), counter);
+    if (next.kind != FrequencyMethod::Kind::Unknown) method = next;
     const double t = Seconds(begin);
     readings.push_back({{"t", t}, {"hz", hz}, {"method", method.name}});
     context.out.InPlace(Format("%7.2f s  %s  (%s)", t, FormatHz(hz).c_str(), method.name.c_str()), true);

@@ -80,7 +80,8 @@ void RunPulse(CommandContext& context, const CounterOptions& options) {
   const std::uint16_t counter = CounterArgument(options.counter);
   const float period = SecondsArgument(options.period, "--period");
   TraceRecorder trace(context.session.Board());
-  Check(CounterPulseStart(context.session.Handle(), counter, period, 0, 0), "CounterPulseStart");
+  CheckStart(context, CounterPulseStart(context.session.Handle(), counter, period, 0, 0), "CounterPulseStart",
+             {1u << counter, 1u << counter});
   trace.Collect();
   const OutputTimebase timebase = InferOutputTimebase(trace.All(), counter);
   context.out.Line(Format("counter %u: pulse output, period %s requested (%s); ", counter,
@@ -97,7 +98,8 @@ void RunFreqOut(CommandContext& context, const CounterOptions& options) {
   const std::uint16_t counter = CounterArgument(options.counter);
   const unsigned source = ParseGeneratorSource(options.source.empty() ? "1MHz" : options.source);
   const std::uint16_t divisor = options.divisor.empty() ? std::uint16_t{1} : ParseU16(options.divisor, "divisor");
-  Check(FreqOutStart(context.session.Handle(), counter, divisor, ZQS_FREQOUT_SOURCE(source)), "FreqOutStart");
+  CheckStart(context, FreqOutStart(context.session.Handle(), counter, divisor, ZQS_FREQOUT_SOURCE(source)),
+             "FreqOutStart", {0, 1u << counter});
   const double expected = divisor != 0 ? GeneratorSourceHz(source) / divisor : 0;
   context.out.Line(Format("generator %u: %s / %u", counter, GeneratorSourceName(source).c_str(), divisor) +
                    (expected > 0 ? " = " + FormatHz(expected) : std::string()));
@@ -121,7 +123,10 @@ void RunPwm(CommandContext& context, const CounterOptions& options) {
                       "prescaler; counter 0 gives continuous PWM (leave out --count), or use 'pwm 1 ... --count " +
                           std::to_string(pulses) + "'");
   }
-  Check(set, "CounterPWMSetting");
+  // A counted run on counter n also takes counter n - 1 and its generator.
+  const unsigned prescaler = pulses != 0 && counter >= 1 ? 1u << (counter - 1) : 0u;
+  const Needs needs{(1u << counter) | prescaler, (1u << counter) | prescaler};
+  CheckStart(context, set, "CounterPWMSetting", needs);
   const std::string line =
       Format("counter %u: PWM, period %s, high %s requested", counter, FormatSeconds(period).c_str(),
              FormatSeconds(high).c_str()) +
@@ -129,7 +134,7 @@ void RunPwm(CommandContext& context, const CounterOptions& options) {
   nlohmann::json& data = context.out.Data();
   data = {{"counter", counter}, {"periodSeconds", period}, {"highSeconds", high}, {"pulses", pulses}};
   if (pulses == 0) {
-    Check(CounterPWMEnable(h, counter), "CounterPWMEnable");
+    CheckStart(context, CounterPWMEnable(h, counter), "CounterPWMEnable", needs);
     trace.Collect();
     const OutputTimebase running = InferOutputTimebase(trace.All(), counter);
     context.out.Line(line + "; " + running.Describe() + CountsText(running, "low", "high"));
@@ -149,7 +154,7 @@ void RunPwm(CommandContext& context, const CounterOptions& options) {
   const std::uint32_t enabled = CounterPWMEnable(h, counter);
   if (enabled != 0) {
     if (wait) EnableEvent(h, ZQS_EVENT_TERMINAL_COUNT0, 0, 0);
-    Check(enabled, "CounterPWMEnable");
+    CheckStart(context, enabled, "CounterPWMEnable", needs);
   }
   trace.Collect();
   const OutputTimebase running = InferOutputTimebase(trace.All(), counter);
@@ -190,7 +195,7 @@ void RunPwmMeasure(CommandContext& context, const CounterOptions& options) {
                       "PWM measurement runs on counter 0 (with counter 1 as its partner), on the signal of CLK0; "
                       "use 'pwm-measure' or 'pwm-measure 0'");
   }
-  Check(read, "PWMStartRead");
+  CheckStart(context, read, "PWMStartRead", {0x3u, 0x1u});
   trace.Collect();
   nlohmann::json& data = context.out.Data();
   data = {{"counter", counter}, {"highUs", first}, {"lowUs", second}};

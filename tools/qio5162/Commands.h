@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "DriverState.h"
 #include "Output.h"
 #include "Session.h"
 #include "TraceView.h"
@@ -82,16 +83,26 @@ struct EventOptions {
 };
 void RunEvents(CommandContext& context, const EventOptions& options);
 
-// One frequency measurement: start, wait for a background pass when the
-// driver chose a slow method (with a progress indication), read.
+// One frequency measurement: start, wait until the driver has published the
+// measurement's first result when it chose a slow method (with a progress
+// indication), read.
 struct FrequencyReading {
   float hz = 0;
   FrequencyMethod method;
-  bool haveTrace = false;  // the device has a simulated board to trace
-  bool passEnded = true;   // a background pass was seen to end
+  bool passEnded = true;  // the result of a background pass was published in time
+  std::uint32_t sequence = 0;  // the driver's publication mark before the read
 };
-FrequencyReading MeasureFrequency(CommandContext& context, std::uint16_t counter, unsigned gateMs,
-                                  TraceRecorder& trace, bool announce);
+FrequencyReading MeasureFrequency(CommandContext& context, std::uint16_t counter, unsigned gateMs, bool announce);
+
+// ---- the driver's state -------------------------------------------------------
+void RunStatus(CommandContext& context);
+// The driver's state of the device the command works on.
+QioDriverState DeviceState(CommandContext& context);
+// Throws DeviceError unless `code` is 0; a busy refusal names what holds the
+// counter or generator the call needed (from the driver's state) and the
+// reset that frees it.
+void CheckStart(CommandContext& context, std::uint32_t code, const char* call, const Needs& needs);
+bool IsBusy(std::uint32_t code);
 
 // ---- helpers shared by the commands ----------------------------------------------
 std::uint16_t CounterArgument(const std::string& text);

@@ -23,7 +23,7 @@ namespace {
 
 constexpr const char* kShellHelp =
     "Commands (as on the command line, without 'qio5162'):\n"
-    "  list, info\n"
+    "  list, info, status (what the driver holds now: counters, generators, events, ports)\n"
     "  dio read|write|bit|mode|config ..., port read|write ADDR ...\n"
     "  count start|read|watch COUNTER, freq 0 [--gate MS] [--watch]\n"
     "  pulse, freqout, pwm, pwm-measure, reset COUNTER\n"

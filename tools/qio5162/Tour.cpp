@@ -130,6 +130,7 @@ int RunTour(const CommonOptions& options) {
       TourFrequency(tour);
       TourOutputs(tour);
       TourPwmMeasurement(tour);
+      TourDriverState(tour);
       TourDiEvent(tour);
       TourErrors(tour);
       TourClose(tour);

@@ -59,6 +59,7 @@ void TourEventCounting(TourRun& tour);
 void TourFrequency(TourRun& tour);
 void TourOutputs(TourRun& tour);
 void TourPwmMeasurement(TourRun& tour);
+void TourDriverState(TourRun& tour);
 void TourDiEvent(TourRun& tour);
 void TourErrors(TourRun& tour);
 void TourClose(TourRun& tour);

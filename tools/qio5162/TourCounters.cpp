@@ -7,8 +7,9 @@
 
 #include "Interrupt.h"
 #include "ResultText.h"
-#include "TraceView.h"
+#include "StatusView.h"
 #include "Tour.h"
+#include "TraceView.h"
 #include "Units.h"
 #include "qio/platform/clock.h"
 #include "qio5162/Zqs5162.h"
@@ -128,8 +129,7 @@ void TourFrequency(TourRun& tour) {
     tour.Step(c.name, [&] {
       QioSimBoard* board = tour.Board();
       SetInput(board, 0, c.hz);
-      TraceRecorder trace(board);
-      const FrequencyReading reading = MeasureFrequency(tour.context(), 0, c.gate, trace, false);
+      const FrequencyReading reading = MeasureFrequency(tour.context(), 0, c.gate, false);
       Check(CounterReset(tour.Handle(), 0), "CounterReset");
       const bool matched = Near(reading.hz, c.hz, 0.005) && reading.method.kind == c.method && reading.passEnded;
       StepOutcome outcome{matched,
@@ -241,6 +241,35 @@ void TourPwmMeasurement(TourRun& tour) {
                               "the %s",
                               high, low,
                               timebase.generator ? (FormatHz(timebase.hz) + " time base").c_str() : "20 MHz base clock")};
+  });
+}
+
+void TourDriverState(TourRun& tour) {
+  tour.Step("driver state", [&] {
+    const std::uint32_t h = tour.Handle();
+    // Three functions side by side, then a start that needs what one holds.
+    Check(CounterPulseStart(h, 0, 0.01f, 0, 0), "CounterPulseStart");
+    Check(CounterEventStart(h, 1, 0), "CounterEventStart");
+    Check(FreqOutStart(h, 1, 4, ZQS_FREQOUT_SOURCE(4)), "FreqOutStart");
+    const QioDriverState state = DeviceState(tour.context());
+    const std::uint32_t refused = CounterFreqStart(h, 0, 0, 0);
+    const std::vector<std::string> hints = BusyHints(DeviceState(tour.context()), {0x3, 0x1});
+    Check(CounterReset(h, 0), "CounterReset");
+    Check(CounterReset(h, 1), "CounterReset");
+    const QioDriverState after = DeviceState(tour.context());
+    const bool matched =
+        state.counters[0].function == QIO_FUNCTION_PULSE && state.generators[0].owner == QIO_GENERATOR_PULSE &&
+        state.counters[1].function == QIO_FUNCTION_EVENT_COUNT && state.generators[1].owner == QIO_GENERATOR_FREQOUT &&
+        state.generators[1].word == 0x1403 && refused == tour.ErrorBase() + ZQS_LOW_BUSY && !hints.empty() &&
+        hints.front() == "counter 0 is in use by a pulse output (period 10 ms)" &&
+        after.counters[0].function == QIO_FUNCTION_IDLE && after.counters[1].function == QIO_FUNCTION_IDLE &&
+        after.generators[1].owner == QIO_GENERATOR_IDLE;
+    return StepOutcome{matched, "the driver's state (qio_target_driver_state): counter 0 " + CounterText(state, 0) +
+                                    "; counter 1 " + CounterText(state, 1) + "; generator 1 " +
+                                    GeneratorOwnerName(state.generators[1].owner) + " " +
+                                    FormatHz(GeneratorWordHz(state.generators[1].word)) +
+                                    "; CounterFreqStart(0) refused: " + (hints.empty() ? "" : hints.front()) +
+                                    "; after CounterReset both idle"};
   });
 }
 

@@ -36,11 +36,7 @@ constexpr std::uint32_t kGeneratorEnable = board::generator::kEnable;
 constexpr unsigned GeneratorSource(std::uint32_t word) { return board::generator::SourceOf(word); }
 constexpr unsigned GeneratorDivisor(std::uint32_t word) { return board::generator::DivisorOf(word); }
 
-// Mode words of the frequency and PWM measurements.
-constexpr std::uint32_t kModeGate = board::mode::kSquareWave;
-constexpr std::uint32_t kModeEdgeCounter = board::mode::kGatedEdgeCount;
-constexpr std::uint32_t kModePeriodBase = board::mode::kHighPhaseDown;
-constexpr std::uint32_t kModePeriodSlow = board::mode::kHighPhaseDown | board::mode::GeneratorSource(0);
+// Mode words of the PWM measurement.
 constexpr std::uint32_t kModePhaseBase = board::mode::kHighPhaseUp;
 constexpr std::uint32_t kModePhaseGenerator = board::mode::kHighPhaseUp | board::mode::GeneratorSource(0);
 }  // namespace reg
@@ -79,20 +75,6 @@ std::optional<QioPortAccess> LastWrite(const std::vector<QioPortAccess>& trace, 
                                        std::size_t from = 0);
 // Index of the first read of `offset` at or after `from`, or -1.
 long FirstRead(const std::vector<QioPortAccess>& trace, std::uint16_t offset, std::size_t from);
-
-// How the driver measured the frequency on counter 0 (blocks 0 and 1).
-struct FrequencyMethod {
-  enum class Kind { Unknown, GateEdges, MediumRange, LongGate1s, LongGate2s, PeriodBase, PeriodSlow, FixedGate };
-  Kind kind = Kind::Unknown;
-  std::string name;         // "period method", "2 ms gate", ...
-  std::string description;  // one readable sentence of what the trace shows
-  bool background = false;  // the value comes from a measurement thread's pass
-  double passSeconds = 0;   // length of that pass
-  std::optional<unsigned> gateEdges;  // edges counted in the 2 ms gate
-  double timebaseHz = 0;
-};
-// `gateMs` is the start's gate argument (0 automatic ranging).
-FrequencyMethod InferFrequencyMethod(const std::vector<QioPortAccess>& trace, unsigned gateMs);
 
 // The time base of a pulse or PWM output on counter n: the generator word
 // the driver wrote, or the base clock.

@@ -225,4 +225,15 @@ TST_EXPORT void TST_PowerDown(uintptr_t deviceContext) {
 TST_EXPORT void TST_PowerUp(uintptr_t deviceContext) {
   Log("PowerUp " + reinterpret_cast<TestDevice*>(deviceContext)->name);
 }
+
+// The query entry: the device's stream name, NUL-terminated, cut to `size`.
+TST_EXPORT int TST_QueryState(uintptr_t deviceContext, void* record, uint32_t size) {
+  auto* device = reinterpret_cast<TestDevice*>(deviceContext);
+  if (device == nullptr || record == nullptr || size == 0) return 0;
+  Log("QueryState " + device->name);
+  const std::size_t n = std::min<std::size_t>(device->name.size(), size - 1);
+  std::memcpy(record, device->name.data(), n);
+  static_cast<char*>(record)[n] = '\0';
+  return 1;
+}
 #endif

@@ -11,8 +11,10 @@
  *
  * The journal records every entry-point call, one line each ("Init
  * Drivers\Active\01", "Open TST1:", "IOControl TST1: 0x1", "Close TST1:",
- * "Deinit TST1:", "PowerDown TST1:", "PowerUp TST1:"), and outlives the
- * device manager as long as the test holds its own reference to the module. */
+ * "Deinit TST1:", "PowerDown TST1:", "PowerUp TST1:", "QueryState TST1:"), and
+ * outlives the
+ * device manager as long as the test holds its own reference to the module.
+ * TST_QueryState (not in the minimal variant) gives the stream name. */
 #ifndef QIO_TESTS_TEST_DRIVER_H
 #define QIO_TESTS_TEST_DRIVER_H
 

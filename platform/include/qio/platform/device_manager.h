@@ -58,6 +58,16 @@ QIO_PLATFORM_API void DeviceManagerPowerUp();
 
 QIO_PLATFORM_API std::vector<ActiveDevice> ListActiveDevices();
 
+// Calls the optional query entry point XXX_<entry> (QioStreamQuery) of the
+// driver instance behind a stream name (case-insensitive) with its device
+// context, on the caller's thread and without an open: a harness reads the
+// driver's own view of its device this way. The instance is not
+// deinitialised while the call runs. Returns the entry's result; 0 with the
+// last error kErrorFileNotFound (no such device, or it is being stopped) or
+// kErrorProcNotFound (the driver has no such entry point).
+QIO_PLATFORM_API int QueryDevice(std::string_view deviceName, std::string_view entry, void* record,
+                                 std::uint32_t size);
+
 // Opens a stream device by name (case-insensitive): calls XXX_Open and
 // returns a stream handle, or kNullHandle with the last error
 // kErrorFileNotFound (no such device) or the driver's error (open refused;

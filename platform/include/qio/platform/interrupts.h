@@ -37,6 +37,11 @@ QIO_PLATFORM_API void RaiseInterruptRequest(unsigned line);
 // Number of requests delivered to the bound event of the line so far.
 QIO_PLATFORM_API std::uint64_t InterruptDeliveries(unsigned line);
 
+// Number of deliveries the driver has acknowledged (InterruptDone on a masked
+// line) so far: once it has moved on past a delivery, the driver's service of
+// that interrupt, events and counts included, is over.
+QIO_PLATFORM_API std::uint64_t InterruptAcknowledgements(unsigned line);
+
 // Releases every binding (target shutdown).
 QIO_PLATFORM_API void InterruptResetAll();
 

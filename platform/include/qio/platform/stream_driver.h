@@ -23,6 +23,10 @@ typedef void (*QioStreamPower)(uintptr_t deviceContext);
 typedef int (*QioStreamIoControl)(uintptr_t openContext, uint32_t code, const uint8_t* inBuffer,
                                   uint32_t inLength, uint8_t* outBuffer, uint32_t outLength,
                                   uint32_t* bytesReturned);
+/* An optional query entry point (XXX_QueryState): fills at most `size` bytes
+ * of a record the driver defines, for the instance of the device context,
+ * without an open; TRUE or FALSE. */
+typedef int (*QioStreamQuery)(uintptr_t deviceContext, void* record, uint32_t size);
 
 /* Access and share modes passed to XXX_Open (the target's values). */
 #define QIO_GENERIC_READ 0x80000000u

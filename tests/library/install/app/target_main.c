@@ -38,6 +38,17 @@ int main(void) {
   expect(strcmp(qio_target_result_text(r), "port, port range or counter out of range") == 0,
          "qio_target_result_text of CounterFreqStart(1)");
   expect(strcmp(qio_target_result_text(0x1032), "counter busy") == 0, "qio_target_result_text(0x1032)");
+
+  /* The driver's own view of the device, from driver_state.h beside target.h. */
+  expect(CounterEventStart(h, 1, 0) == ZQS_SUCCESS, "CounterEventStart(1)");
+  QioDriverState state;
+  memset(&state, 0, sizeof state);
+  state.size = sizeof state;
+  expect(qio_target_driver_state(target, 0, &state) == QIO_TARGET_OK, "qio_target_driver_state(0)");
+  expect(state.version == QIO_DRIVER_STATE_VERSION && state.size == sizeof state, "the state's version and size");
+  expect(state.openCount == 1 && state.counters[1].function == QIO_FUNCTION_EVENT_COUNT &&
+             state.counters[0].function == QIO_FUNCTION_IDLE,
+         "the state shows the open device and counter 1 counting events");
   DeviceClose(&h);
 
   expect(qio_target_shutdown(target) == QIO_TARGET_OK, "qio_target_shutdown");
