@@ -17,6 +17,8 @@ device manager, the board's driver and a model of the board) inside this process
 - :class:`Device` has one method per library function that takes a driver handle
   (``DioReadPortByte`` -> ``dio_read_port_byte``); :class:`Board` one per ``qio_sim_*``
   function of the harness (``qio_sim_set_di`` -> ``set_di``).
+- ``Target(virtual_time=True)`` runs the target on a virtual clock: waits take no real time
+  and every run gives the same results (:meth:`Target.sleep`, :func:`detach_thread`).
 - A nonzero result code raises :class:`ZqsError` (``.code``, ``.low_code``, ``.meaning``), a
   failed harness call :class:`TargetError`.
 
@@ -80,6 +82,14 @@ def driver_proc(function, handle, record=None):
                                       _argument(record, keep, "record"))
     if result != 0:
         raise ZqsError(result, "DriverProc", "function %d" % number)
+
+
+def detach_thread():
+    """The calling thread stops being a thread of the target until its next call into it
+    (``qio_target_detach_thread``): on a :class:`Target` with ``virtual_time``, call it before
+    waiting for something outside the target (a typed line, a window, ``time.sleep``), so that
+    the virtual clock goes on without this thread. Does nothing on the real clock."""
+    _native.harness().qio_target_detach_thread()
 
 
 def library_directory():

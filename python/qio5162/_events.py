@@ -2,7 +2,6 @@
 
 import ctypes
 import math
-import time
 
 from . import constants as c
 from . import convert as cv
@@ -35,7 +34,7 @@ class EventMethods:
         source that was disabled meanwhile. Never raises for a time-out.
         """
         timeout = c.INFINITE if timeout_ms is None else cv.u32(timeout_ms, "time-out")
-        deadline = None if timeout == c.INFINITE else time.monotonic() + timeout / 1000.0
+        deadline = None if timeout == c.INFINITE else self._target._clock() + timeout / 1000.0
         while True:
             handle = self._handle
             if self._closed or handle == 0:
@@ -43,7 +42,7 @@ class EventMethods:
             if deadline is None:
                 wait = _SLICE_MS
             else:
-                wait = min(_SLICE_MS, max(0, math.ceil((deadline - time.monotonic()) * 1000.0)))
+                wait = min(_SLICE_MS, max(0, math.ceil((deadline - self._target._clock()) * 1000.0)))
             event = n.u16()
             result = n.zqs().CheckEvent(handle, ctypes.byref(event), wait)
             if result != 0:
@@ -52,25 +51,25 @@ class EventMethods:
                 raise ZqsError(result, "CheckEvent")
             if event.value != c.EVENT_TIMEOUT:
                 return event.value
-            if deadline is not None and time.monotonic() >= deadline:
+            if deadline is not None and self._target._clock() >= deadline:
                 return c.EVENT_TIMEOUT
 
     def events(self, timeout_s=None):
         """Iterates over the event types as they come, until `timeout_s` seconds have passed
         since the iteration began (``None``: until the device is closed). Signals of sources
         disabled meanwhile (``EVENT_NONE``) are skipped; the device's close ends the iteration."""
-        deadline = None if timeout_s is None else time.monotonic() + cv.real(timeout_s, "time-out")
+        deadline = None if timeout_s is None else self._target._clock() + cv.real(timeout_s, "time-out")
         while True:
             if deadline is None:
                 wait = c.INFINITE
             else:
-                wait = max(0, math.ceil((deadline - time.monotonic()) * 1000.0))
+                wait = max(0, math.ceil((deadline - self._target._clock()) * 1000.0))
             event = self.check_event(wait)
             if event in (c.EVENT_TIMEOUT, c.EVENT_DEVICE_CLOSED):
                 return
             if event != c.EVENT_NONE:
                 yield event
-            if deadline is not None and time.monotonic() >= deadline:
+            if deadline is not None and self._target._clock() >= deadline:
                 return
 
     def dio_enable_event_and_specify_di_ports(self, event_type, first_port=0, port_count=3):

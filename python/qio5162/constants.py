@@ -131,6 +131,7 @@ TARGET_E_RESOURCE = 8
 
 TARGET_BARE = 0x1
 TARGET_NO_BOARDS = 0x2
+TARGET_VIRTUAL_TIME = 0x4
 
 # Sources of Board.wire_counter_input.
 WIRE_OUT0 = 0

@@ -127,7 +127,7 @@ class Device(DioMethods, CounterMethods, EventMethods):
         """Closes this open (``DeviceClose``). The last close of a device number wakes every
         :meth:`check_event` waiting on it with ``EVENT_DEVICE_CLOSED`` and waits until each has
         returned. A second call does nothing."""
-        with self._close_lock:
+        with self._target._holding(self._close_lock):
             if self._closed:
                 return
             self._closed = True

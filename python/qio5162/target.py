@@ -4,6 +4,7 @@ import contextlib
 import ctypes
 import os
 import threading
+import time
 
 from . import constants as c
 from . import convert as cv
@@ -79,8 +80,13 @@ class Target:
     boards (:meth:`plug_board` plugs one). Only one target runs in a process at a time; booting a
     second raises :class:`TargetError` (code ``TARGET_E_STATE``).
 
-    `virtual_time` is reserved for a target on a virtual clock; this harness runs on the real
-    clock only, and asking for it raises ``NotImplementedError``.
+    With `virtual_time` the whole target runs on a virtual clock (``QIO_TARGET_VIRTUAL_TIME``):
+    time stands still while any of its threads runs and jumps to the next deadline when all of
+    them wait, so a 2 s gate takes milliseconds and every run gives the same results. The one
+    rule: wait with the target (:meth:`sleep`, ``check_event`` with a time-out), never with
+    ``time.sleep`` or a busy loop, which would freeze the clock; a thread that waits for
+    something outside the target calls :func:`qio5162.detach_thread` first. :meth:`now_ns`
+    reads the clock in both modes.
 
     :meth:`shutdown` closes every device and stream opened through the target, stops the
     drivers and joins the target's threads; afterwards the target, its boards and devices raise
@@ -88,11 +94,11 @@ class Target:
     """
 
     def __init__(self, *, registry_file=None, registry_text=None, bare=False, no_boards=False, virtual_time=False):
-        if virtual_time:
-            raise NotImplementedError("virtual_time: this harness runs the target on the real clock only")
         if registry_file is not None and registry_text is not None:
             raise ValueError("give registry_file or registry_text, not both")
         flags = (c.TARGET_BARE if bare else 0) | (c.TARGET_NO_BOARDS if no_boards else 0)
+        flags |= c.TARGET_VIRTUAL_TIME if virtual_time else 0
+        self.virtual_time = bool(virtual_time)
         self._lock = threading.Lock()  # opens, closes and the shutdown
         self._calls = threading.Condition()  # harness calls in progress
         self._in_progress = 0
@@ -138,7 +144,7 @@ class Target:
         """Closes every device and stream still open through this target, then shuts the target
         down (``qio_target_shutdown``). A second call does nothing. Raises :class:`TargetError` when
         the harness reports threads or drivers left behind."""
-        with self._lock:
+        with self._holding(self._lock):
             if self._closing:
                 return
             self._closing = True
@@ -148,7 +154,9 @@ class Target:
                 thing.close()
         with self._calls:
             self._running = False
-            self._calls.wait_for(lambda: self._in_progress == 0)
+            if self._in_progress != 0:
+                self._detach_before_blocking()
+                self._calls.wait_for(lambda: self._in_progress == 0)
         result = n.harness().qio_target_shutdown(self._pointer)
         if result != 0:
             raise TargetError(result, n.last_message(), "qio_target_shutdown")
@@ -165,8 +173,25 @@ class Target:
     def __repr__(self):
         return "<qio5162.Target %s>" % ("running" if self._running else "shut down")
 
+    def _detach_before_blocking(self):
+        """On the virtual clock, a thread about to block in Python (not in the target) lets go of
+        the clock first, so that the thread it waits for can run."""
+        if self.virtual_time:
+            n.harness().qio_target_detach_thread()
+
+    @contextlib.contextmanager
+    def _holding(self, lock):
+        """Holds a Python lock that another thread may keep across a call into the target."""
+        if not lock.acquire(blocking=False):
+            self._detach_before_blocking()
+            lock.acquire()
+        try:
+            yield
+        finally:
+            lock.release()
+
     def _forget(self, thing):
-        with self._lock:
+        with self._holding(self._lock):
             if thing in self._open:
                 self._open.remove(thing)
 
@@ -192,11 +217,30 @@ class Target:
             if result != 0:
                 raise TargetError(result, n.last_message(), name)
 
+    # ---- the platform clock --------------------------------------------------------
+    def now_ns(self):
+        """The platform clock in nanoseconds (``qio_target_now_ns``): virtual time since the boot
+        on the virtual clock, else real time since the platform was loaded."""
+        with self._in_call("qio_target_now_ns"):
+            return n.harness().qio_target_now_ns(self._pointer)
+
+    def sleep(self, milliseconds):
+        """Waits `milliseconds` on the platform clock (``qio_target_sleep``); on the virtual clock
+        this takes no real time when nothing else runs. 0 lets the target's ready threads run."""
+        self._harness_call("qio_target_sleep", self._pointer, cv.u32(milliseconds, "milliseconds"))
+
+    def _clock(self):
+        """Seconds on the clock that the target's waits follow, for deadlines of waits made of
+        several calls."""
+        if self.virtual_time:  # 0 once the target is shut down
+            return n.harness().qio_target_now_ns(self._pointer) / 1e9
+        return time.monotonic()
+
     # ---- devices -------------------------------------------------------------------
     def open(self, device_number=0):
         """Opens a device number (``DeviceOpen``) and returns its :class:`Device`."""
         number = cv.u32(device_number, "device number")
-        with self._lock:
+        with self._holding(self._lock):
             if self._closing:
                 raise TargetClosedError("DeviceOpen")
             handle = n.u32()
@@ -305,7 +349,7 @@ class Target:
         """Opens a driver's stream device by name (``"Q621:"``) and returns a :class:`Stream`
         (``qio_target_device_open``)."""
         pointer = ctypes.c_void_p()
-        with self._lock:
+        with self._holding(self._lock):
             if self._closing:
                 raise TargetClosedError("qio_target_device_open")
             self._harness_call("qio_target_device_open", self._pointer, os.fsencode(stream_name),

@@ -185,8 +185,6 @@ class TestHarness:
                 stream.ioctl(0x9C406400, (0x40).to_bytes(4, "little"), 1)  # offset outside the window
         assert caught.value.last_error == 0x20000040
 
-    def test_virtual_time_is_not_offered_by_this_harness(self):
-        with pytest.raises(NotImplementedError):
-            qio5162.Target(virtual_time=True)
+    def test_a_registry_file_and_text_together_are_refused(self):
         with pytest.raises(ValueError):
             qio5162.Target(registry_file="a.reg", registry_text="REGEDIT4\n")

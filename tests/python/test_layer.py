@@ -226,6 +226,10 @@ def test_every_method_reaches_its_c_function(target, reached, monkeypatch):
         stream.ioctl(0x9C406400, (0x2C).to_bytes(4, "little"), 1)
     qio5162.result_text(0x1032)
     assert target.driver_state(0)["stream_name"] == "Q621:"
+    before = target.now_ns()
+    target.sleep(1)
+    assert target.now_ns() > before
+    qio5162.detach_thread()  # nothing on the real clock
     expected = {name for name, _ in library_exports()} | {name for name, _ in harness_exports()}
     expected -= NOT_CALLED | {"qio_target_boot_data", "qio_target_boot_files", "qio_target_shutdown",
                               "qio_target_boot_ex", "qio_target_last_message"}
