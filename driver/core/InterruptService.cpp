@@ -181,9 +181,11 @@ void ServiceInterrupt(DeviceContext& ctx) {
   if (status & interrupt::kDiPorts) ServiceDiChannels(ctx, flags);
 
   if (status & interrupt::TerminalCount(0)) {
-    if (SourceEnabled(ctx, protocol::kSourceTerminalCount0)) CountAndSignal(ctx, protocol::kSourceTerminalCount0);
-    // The prescaler's terminal count ends a counted PWM output on the pair.
+    // The prescaler's terminal count ends a counted PWM output on the pair,
+    // before the event is signalled: a waiter that wakes on it finds both
+    // counters free.
     if (CountedPwmRuns(ctx)) EndCountedPwm(ctx);
+    if (SourceEnabled(ctx, protocol::kSourceTerminalCount0)) CountAndSignal(ctx, protocol::kSourceTerminalCount0);
     ctx.terminalCountTally[0].fetch_add(1);
   }
   if (status & interrupt::TerminalCount(1)) {

@@ -144,5 +144,31 @@ TEST_F(BoardEventRealTime, DiEdgeWakesTheWaiterOnTheRealClock) {
   EXPECT_GE(qio_target_now_ns(target_) - before, 30'000'000u);
 }
 
+// The waiter that the prescaler's terminal count wakes finds the counted run
+// over: both counters take a new function at once, on either clock.
+class CountedRunEnd : public BoardTest, public ::testing::WithParamInterface<unsigned> {
+ protected:
+  unsigned BootFlags() const override { return GetParam(); }
+};
+
+TEST_P(CountedRunEnd, TheTerminalCountsWaiterFindsBothCountersFree) {
+  ASSERT_EQ(EnableEvent(handle_, ZQS_EVENT_TERMINAL_COUNT0, 1, 1), ZQS_SUCCESS);
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_EQ(CounterPWMSetting(handle_, 1, 0.002f, 0.001f, 3, 0), ZQS_SUCCESS);
+    ASSERT_EQ(CounterPWMEnable(handle_, 1), ZQS_SUCCESS);
+    std::uint16_t type = 0;
+    ASSERT_EQ(CheckEvent(handle_, &type, 5000), ZQS_SUCCESS);
+    ASSERT_EQ(type, ZQS_EVENT_TERMINAL_COUNT0) << "round " << round;
+    ASSERT_EQ(CounterEventStart(handle_, 1, 0), ZQS_SUCCESS) << "round " << round;
+    ASSERT_EQ(CounterReset(handle_, 1), ZQS_SUCCESS);
+    ASSERT_EQ(CounterReset(handle_, 0), ZQS_SUCCESS);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothClocks, CountedRunEnd, ::testing::Values(0u, unsigned{QIO_TARGET_VIRTUAL_TIME}),
+                         [](const ::testing::TestParamInfo<unsigned>& clock) {
+                           return std::string(clock.param != 0 ? "VirtualTime" : "RealTime");
+                         });
+
 }  // namespace
 }  // namespace qio::library::testing
