@@ -155,8 +155,9 @@ namespace detail {
 bool SignalEventQuietly(Handle event) {
   const std::shared_ptr<EventObject> object = LookupEvent(event);
   if (!object) return false;
+  WakeList woken;  // notified once the lock is released
   std::scoped_lock lock(WaitMutex());
-  object->SignalLocked();
+  object->SignalLocked(woken);
   return true;
 }
 

@@ -14,9 +14,17 @@
 // A waiter that has been granted an object is unregistered from all others
 // at once, so one signal is never consumed twice and a wait-any never takes
 // two objects.
+//
+// The woken thread is notified after WaitMutex() is released (a WakeList
+// declared before the lock does it), so that it does not wake only to block
+// on the mutex the signalling thread still holds: one hand-off, not two.
+// Nothing is allocated for it: the list is linked through the Waiters, and a
+// granted Waiter's thread does not leave its wait (and its stack frame)
+// before the notification has been made (Waiter::notifyPending).
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <mutex>
 #include <vector>
@@ -51,6 +59,36 @@ struct Waiter {
   std::array<Registration, kMaximumWaitObjects> registrations{};
   std::size_t count = 0;
   unsigned granted = kNotGranted;  // index of the object that released it
+  // Set with the grant, under WaitMutex(); cleared by the WakeList once it
+  // has notified `wake` and will not touch this Waiter again.
+  std::atomic<bool> notifyPending{false};
+  Waiter* nextWoken = nullptr;
+};
+
+// The waiters granted while WaitMutex() was held, notified once it is not:
+// declare the list before the lock.
+class WakeList {
+ public:
+  WakeList() = default;
+  WakeList(const WakeList&) = delete;
+  WakeList& operator=(const WakeList&) = delete;
+  ~WakeList() {
+    for (Waiter* waiter = first_; waiter != nullptr;) {
+      Waiter* const next = waiter->nextWoken;
+      waiter->wake.NotifyOne();
+      waiter->notifyPending.store(false, std::memory_order_release);  // the last touch
+      waiter = next;
+    }
+  }
+  // Requires WaitMutex().
+  void AddLocked(Waiter& waiter) {
+    waiter.notifyPending.store(true, std::memory_order_relaxed);
+    waiter.nextWoken = first_;
+    first_ = &waiter;
+  }
+
+ private:
+  Waiter* first_ = nullptr;
 };
 
 class Waitable : public KernelObject {
@@ -65,7 +103,7 @@ class Waitable : public KernelObject {
     if (autoReset_) signalled_ = false;
   }
   void ResetLocked() { signalled_ = false; }
-  void SignalLocked();
+  void SignalLocked(WakeList& woken);
   // Appends the registration (oldest first); it stays linked until removed.
   void AddWaiterLocked(Registration& registration);
   void RemoveWaiterLocked(Registration& registration);

@@ -106,8 +106,9 @@ void RunThread(const std::shared_ptr<ThreadObject>& self, ThreadProc proc, void*
   }
   list.ended.NotifyAll();
   {
+    detail::WakeList woken;  // notified once the lock is released
     std::scoped_lock lock(detail::WaitMutex());
-    self->SignalLocked();
+    self->SignalLocked(woken);
   }
   detail::EndThreadRunner();
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <new>
+#include <thread>
 
 #include "kernel_objects.h"
 #include "qio/platform/clock.h"
@@ -62,23 +63,21 @@ void UnregisterWaiterLocked(Waiter& waiter) {
 
 namespace {
 
-void GrantLocked(Waiter& waiter, unsigned index) {
+void GrantLocked(Waiter& waiter, unsigned index, WakeList& woken) {
   waiter.granted = index;
   UnregisterWaiterLocked(waiter);
-  // Notified under the lock: the waiter lives on its own thread's stack and
-  // may return as soon as the lock is free.
-  waiter.wake.NotifyOne();
+  woken.AddLocked(waiter);
 }
 
 }  // namespace
 
-void Waitable::SignalLocked() {
+void Waitable::SignalLocked(WakeList& woken) {
   if (autoReset_) {
     if (first_ == nullptr) {
       signalled_ = true;
       return;
     }
-    GrantLocked(*first_->waiter, first_->index);  // also unlinks it here
+    GrantLocked(*first_->waiter, first_->index, woken);  // also unlinks it here
     return;
   }
   signalled_ = true;
@@ -87,7 +86,7 @@ void Waitable::SignalLocked() {
   while (first_ != nullptr) {
     Registration& registration = *first_;
     if (registration.waiter->granted == Waiter::kNotGranted) {
-      GrantLocked(*registration.waiter, registration.index);
+      GrantLocked(*registration.waiter, registration.index, woken);
     } else {
       RemoveWaiterLocked(registration);
     }
@@ -153,7 +152,13 @@ std::uint32_t WaitForMultipleObjects(std::span<const Handle> handles, std::uint3
       return kWaitTimeout;
     }
   }
-  return kWaitObject0 + waiter.granted;
+  const unsigned granted = waiter.granted;
+  lock.unlock();
+  // Woken early (a time-out that saw the grant, a spurious wake-up): the
+  // granting thread is between its unlock and its notification, which it
+  // makes on this frame's Waiter.
+  while (waiter.notifyPending.load(std::memory_order_acquire)) std::this_thread::yield();
+  return kWaitObject0 + granted;
 }
 
 std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {

@@ -156,6 +156,46 @@ TEST_F(WaitTest, EachSetOfAnAutoResetEventReleasesExactlyOneWaiter) {
   EXPECT_FALSE(Signalled(event));  // no set left over
 }
 
+// Waits with 1 ms time-outs against a stream of sets: the grant and the
+// time-out often land together, and the granted thread may see the grant
+// before the setter has notified it (the notification comes after the lock).
+// Every set is taken exactly once, by a wait or by the final check, and no
+// waiter leaves while its notification is still owed (ASan would see the
+// setter touch a dead frame).
+TEST_F(WaitTest, SetsRacingTimeOutsAreTakenExactlyOnce) {
+  constexpr int kWaiters = 3;
+  constexpr int kSets = 3000;
+  const Handle event = Event();
+  std::atomic<bool> stop{false};
+  std::atomic<int> taken{0};
+  for (int i = 0; i < kWaiters; ++i) {
+    threads_.emplace_back([&] {
+      while (!stop.load()) {
+        if (WaitForSingleObject(event, 1) == kWaitObject0) ++taken;
+      }
+    });
+  }
+  // An auto-reset event holds one signal: each set waits until the last one
+  // has been taken.
+  const std::uint64_t deadline = NowNs() + 20'000 * kMs;
+  int sets = 0;
+  while (sets < kSets && NowNs() < deadline) {
+    if (taken.load() == sets) {
+      ASSERT_TRUE(SetEvent(event));
+      ++sets;
+    } else {
+      std::this_thread::yield();
+    }
+  }
+  while (taken.load() < sets && NowNs() < deadline) Sleep(1);
+  stop.store(true);
+  for (auto& t : threads_) t.join();
+  threads_.clear();
+  EXPECT_EQ(taken.load(), sets);
+  EXPECT_FALSE(Signalled(event));  // nothing taken twice, nothing left
+  EXPECT_EQ(sets, kSets);
+}
+
 TEST_F(WaitTest, ManualResetEventReleasesEveryWaiter) {
   constexpr int kWaiters = 6;
   const Handle event = Event(true);
