@@ -160,6 +160,17 @@ Key* WalkLocked(Key* from, const std::vector<std::string>& components) {
   return from;
 }
 
+// A new, empty key below `parent`, the last of its children.
+Key* AddChildLocked(Key* parent, const std::string& name) {
+  auto fresh = std::make_shared<Key>();
+  fresh->name = name;
+  fresh->parent = parent;
+  fresh->depth = parent->depth + 1;
+  Key* child = fresh.get();
+  parent->children.push_back(std::move(fresh));
+  return child;
+}
+
 // Opens or creates the path below `from`; null when it would nest too deep.
 Key* CreatePathLocked(Key* from, const std::vector<std::string>& components, bool* created) {
   *created = false;
@@ -167,12 +178,7 @@ Key* CreatePathLocked(Key* from, const std::vector<std::string>& components, boo
   for (const auto& component : components) {
     Key* child = FindChildLocked(*from, component);
     if (child == nullptr) {
-      auto fresh = std::make_shared<Key>();
-      fresh->name = component;
-      fresh->parent = from;
-      fresh->depth = from->depth + 1;
-      child = fresh.get();
-      from->children.push_back(std::move(fresh));
+      child = AddChildLocked(from, component);
       *created = true;
     } else {
       *created = false;
@@ -286,12 +292,7 @@ class ImportTransaction {
     for (const auto& component : components) {
       Key* child = FindChildLocked(*from, component);
       if (child == nullptr) {
-        auto fresh = std::make_shared<Key>();
-        fresh->name = component;
-        fresh->parent = from;
-        fresh->depth = from->depth + 1;
-        child = fresh.get();
-        from->children.push_back(std::move(fresh));
+        child = AddChildLocked(from, component);
         log_.push_back({Change::Kind::AddedKey, from, nullptr, 0, {}});
       }
       from = child;
