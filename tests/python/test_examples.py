@@ -32,6 +32,17 @@ def test_the_frequency_sweep_prints_method_result_and_error_per_point(tmp_path):
         assert (tmp_path / "sweep.png").stat().st_size > 0
 
 
+def test_the_sweep_on_the_virtual_clock_reads_a_slow_input_exactly(tmp_path):
+    done = run("frequency_sweep.py", "--virtual-time", "--points", "1,20,1000", "--plot",
+               str(tmp_path / "sweep.png"))
+    assert done.returncode == 0, done.stderr
+    rows = [line.split() for line in done.stdout.splitlines() if re.match(r"\s+\d", line)]
+    assert [float(row[0]) for row in rows] == [1.0, 20.0, 1000.0]
+    for row in rows:
+        assert float(row[-3]) == float(row[0])
+    assert float(rows[0][-1].rstrip("s")) >= 1.0  # the slow pass, in virtual seconds
+
+
 def test_the_dio_loopback_check_passes_every_pair():
     done = run("dio_loopback.py", "--pairs", "A:B,C:A")
     assert done.returncode == 0, done.stderr
