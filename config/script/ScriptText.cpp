@@ -130,8 +130,29 @@ int ScriptText::RemoveSection(int n) {
     removed.emplace_back(start, LineAt(text_, span.start).next);
     for (const ValueLine& value : SectionValues(span)) removed.emplace_back(value.start, value.next);
   }
+  // Where each header was, in the text left behind (the ranges come in the
+  // order of the text).
+  std::vector<std::size_t> seams;
+  std::size_t gone = 0;
+  for (const auto& [from, to] : removed) {
+    if (seams.empty() || from - gone != seams.back()) seams.push_back(from - gone);
+    gone += to - from;
+  }
   for (auto range = removed.rbegin(); range != removed.rend(); ++range) {
     text_.erase(range->first, range->second - range->first);
+  }
+  // A header ended the hex list that a stray "" left open before it: where
+  // lines of bytes follow, a " " line takes its place, so that they stay
+  // lines of their own instead of joining that list (and going with it when
+  // its value is next replaced).
+  for (auto seam = seams.rbegin(); seam != seams.rend(); ++seam) {
+    if (*seam == 0 || *seam >= text_.size() || !HoldsHexBytes(Content(text_, LineAt(text_, *seam)))) continue;
+    const std::size_t before = *seam >= 2 ? text_.rfind('\n', *seam - 2) : std::string::npos;
+    const Line previous = LineAt(text_, before == std::string::npos ? 0 : before + 1);
+    std::string_view data = Content(text_, previous);
+    data = data.substr(0, data.find(';'));
+    while (!data.empty() && lines::IsBlank(data.back())) data.remove_suffix(1);
+    if (!data.empty() && data.back() == '\\') text_.insert(*seam, " " + lineEnd_);
   }
   return 0;
 }

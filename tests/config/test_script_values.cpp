@@ -208,6 +208,20 @@ TEST_F(ScriptValues, TextAfterAStrayBackslashIsNoPartOfTheList) {
   EXPECT_EQ(tree_.Read(), tail + Header(1) + kBase);
 }
 
+// Lines of bytes after a removed template's header stay lines of their own
+// when a stray "\\" in the section before left its hex list open: a " "
+// line takes the header's place, and replacing the list keeps them.
+TEST_F(ScriptValues, BytesAfterARemovedHeaderDoNotJoinAListLeftOpenBeforeIt) {
+  const std::string open = "\"Raw\"=hex:1B,E4,\\\r\n  01,\\\r\n";
+  const std::string bytes = "00,01,02\r\n00,01,02\r\n";
+  Start(Header(0) + open + Header(1) + bytes + Header(2) + kBase);
+  ASSERT_EQ(script_.RemoveSection(1), 0);
+  EXPECT_EQ(tree_.Read(), Header(0) + open + " \r\n" + bytes + Header(2) + kBase);
+  const std::uint8_t raw[1] = {0xAA};
+  ASSERT_EQ(script_.WriteValue(0, "Raw", kTypeBinary, raw, 1), 0);
+  EXPECT_EQ(tree_.Read(), Header(0) + "\"Raw\"=hex:AA\r\n \r\n" + bytes + Header(2) + kBase);
+}
+
 TEST_F(ScriptValues, ContinuedHexListIsOneValue) {
   const std::string tail = "\"Irq\"=dword:5\r\n";
   Start(Header(0) + "\"DigPortCfg\"=hex:01,\\\r\n  00,\\ ; port B\r\n  04\r\n" + tail);
