@@ -206,7 +206,11 @@ class Session {
     QIO_FUZZ_CHECK((rc != 0) == (n < 0), "removal of template %d gave %d", n, rc);
     if (rc != 0) return Unchanged(before, "a removal");
     const ScriptReference ref(before.text(), before.names());
-    QIO_FUZZ_CHECK(script_.text() == ref.Without(ref.OwnLines(n)),
+    // A " " line may take a removed header's place (where it ended a hex list
+    // that a stray "\\" left open): compared without them, nothing else moved.
+    const std::string expected = ref.Without(ref.OwnLines(n));
+    QIO_FUZZ_CHECK(script_.text() == expected ||
+                       WithoutSpaceLines(script_.text(), script_.names()) == WithoutSpaceLines(expected, script_.names()),
                    "removal of template %d took other lines:\n%s\n---\n%s", n, Show(before.text()).c_str(),
                    Show(script_.text()).c_str());
     QIO_FUZZ_CHECK(!script_.SectionExists(n), "template %d still has a section after its removal", n);
@@ -464,6 +468,15 @@ class Session {
 
   // The text less every template's header and value lines and the " " lines
   // (which an append writes, and a line end added later can make).
+  static std::string WithoutSpaceLines(std::string_view text, const cfg::ScriptNames& names) {
+    const ScriptReference ref(text, names);
+    std::set<std::size_t> drop;
+    for (std::size_t i = 0; i < ref.lines().size(); ++i) {
+      if (ScriptReference::IsSpaceLine(ref.lines()[i])) drop.insert(i);
+    }
+    return ref.Without(drop);
+  }
+
   static std::string OutsideTemplates(std::string_view text, const cfg::ScriptNames& names) {
     const ScriptReference ref(text, names);
     std::set<std::size_t> drop;
