@@ -65,8 +65,27 @@ inline std::uint16_t WrittenWord(const DeviceContext& ctx, std::uint32_t offset)
 // sources (intControl) and the counter engine (counterIntEnable). Its value
 // is always composed here from both, and written only here; the caller holds
 // ctx.lock, so the two shadows and the register never disagree.
+// Whether counter block n counts for a measurement: the measuring counter of a
+// frequency measurement, its partner block, or either block of a PWM
+// measurement. Such a block counts gate ticks, edges or phases with loads as
+// small as 1, so its terminal count comes at up to the input's rate and means
+// nothing to an application.
+inline bool BlockServesMeasurementLocked(const DeviceContext& ctx, unsigned n) {
+  const CounterFunction function = ctx.counterFunction[n].load();
+  return function == CounterFunction::kFrequency || function == CounterFunction::kPwmMeasure ||
+         (n >= 1 && ctx.pairGateInUse[n - 1].load() != 0);
+}
+
+// The interrupt-enable register: the event sources' bits and the counter
+// engine's, less the terminal count of a block that serves a measurement
+// (its event source stays enabled and is heard again once the block is
+// given back; else an enabled terminal-count event would fire at every edge).
+// Written again whenever a measurement takes or gives back a block.
 inline void WriteInterruptEnableLocked(DeviceContext& ctx) {
-  const std::uint32_t value = ctx.intControl.load() | ctx.counterIntEnable.load();
+  std::uint32_t value = ctx.intControl.load() | ctx.counterIntEnable.load();
+  for (unsigned n = 0; n < kCounters; ++n) {
+    if (BlockServesMeasurementLocked(ctx, n)) value &= ~std::uint32_t{interrupt::TerminalCount(n)};
+  }
   WriteWord(ctx, offset::kInterruptControl, static_cast<std::uint16_t>(value));
 }
 

@@ -383,6 +383,7 @@ std::uint32_t StartFrequencyMeasurement(DeviceContext& ctx, unsigned n, std::uin
       ctx.pairGateInUse[n].store(1);
       BlockReprogrammedLocked(ctx, n);
       if (n + 1 < kCounters) BlockReprogrammedLocked(ctx, n + 1);
+      WriteInterruptEnableLocked(ctx);
       fresh = true;
     }
     claim = CurrentClaim(ctx, n);
@@ -397,10 +398,15 @@ std::uint32_t StartFrequencyMeasurement(DeviceContext& ctx, unsigned n, std::uin
   // Cut short by a reset: the reset came after the start and has the last word.
   if (code == kCodeEnded || !ClaimHoldsLocked(ctx, claim)) return kCodeOk;
   if (code != kCodeOk) {
-    // A start that took the counters gives them back.
+    // A start that took the counters gives them back, stopped: a pass that
+    // failed may have left them armed with loads as small as 1.
     if (fresh) {
+      WriteByte(ctx, offset::CommandRegister(n), command::kDisarm);
+      if (n + 1 < kCounters) WriteByte(ctx, offset::CommandRegister(n + 1), command::kDisarm);
+      WriteByte(ctx, offset::kCommandStrobe, command::PairMask(n));
       ctx.counterFunction[n].store(CounterFunction::kIdle);
       ctx.pairGateInUse[n].store(0);
+      WriteInterruptEnableLocked(ctx);
     }
     return code;
   }

@@ -161,14 +161,22 @@ void StorePhases(const Request& request, float firstUs, float secondUs) {
   StoreField(request.out, kSecondOffset, secondUs);
 }
 
-// Gives the counters back: marks them idle and stops generator 0 (always
-// written at the end of a measurement, idle when nothing needed it).
+// Gives the counters back: stops both blocks, marks them idle and stops
+// generator 0 (always written at the end of a measurement, idle when nothing
+// needed it). A phase counter left armed with its load of 1 would go on
+// reaching its terminal count at every tick: an interrupt storm for an
+// enabled terminal-count event, and a block that the next function's first
+// register writes set counting before it is ready.
 void EndMeasurementLocked(DeviceContext& ctx, bool stopGenerator) {
+  WriteByte(ctx, offset::CommandRegister(kCounter0), command::kDisarm);
+  WriteByte(ctx, offset::CommandRegister(kCounter1), command::kDisarm);
+  WriteByte(ctx, offset::kCommandStrobe, kBothCounters);
   if (stopGenerator || ctx.generatorState[kCounter0].load() != GeneratorState::kIdle) {
     StopGeneratorLocked(ctx, kCounter0);
   }
   ctx.counterFunction[kCounter0].store(CounterFunction::kIdle);
   ctx.counterFunction[kCounter1].store(CounterFunction::kIdle);
+  WriteInterruptEnableLocked(ctx);
   // Its frequency estimate was a step of the measurement, not one of its own.
   ctx.frequencyView[kCounter0].stage.store(FrequencyStage::kNone);
 }
@@ -195,6 +203,7 @@ HandlerResult HandlePwmStartRead(DeviceContext& ctx, const Request& request) {
     ctx.counterFunction[kCounter1].store(CounterFunction::kPwmMeasure);
     BlockReprogrammedLocked(ctx, kCounter0);
     BlockReprogrammedLocked(ctx, kCounter1);
+    WriteInterruptEnableLocked(ctx);
     held = {CurrentClaim(ctx, kCounter0), CurrentClaim(ctx, kCounter1)};
   }
 

@@ -148,10 +148,22 @@ class OwnershipModel {
 
   bool Runs(const Placement& p) const { return std::find(running_.begin(), running_.end(), p) != running_.end(); }
 
+  // The terminal-count bits that must stay off: a block that counts for a
+  // measurement (counter 0's frequency measurement takes both blocks, and so
+  // does the PWM measurement) reaches terminal counts at up to its input's
+  // rate, which an enabled event must not turn into a storm of interrupts.
+  std::uint16_t ForbiddenInterruptBits() const {
+    std::uint16_t bits = 0;
+    for (const Placement& r : running_) {
+      if (r.fn == Fn::kAutoFreq || r.fn == Fn::kFixedFreq || r.fn == Fn::kPwmMeasure) bits |= 0x03;
+    }
+    return bits;
+  }
+
   std::uint16_t RequiredInterruptBits() const {
     std::uint16_t bits = 0;
     for (const Placement& r : running_) bits = static_cast<std::uint16_t>(bits | InterruptBits(r));
-    return bits;
+    return static_cast<std::uint16_t>(bits & ~ForbiddenInterruptBits());
   }
 
   // Counter n runs a PWM output (either half of a counted run): its hold

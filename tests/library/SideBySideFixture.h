@@ -100,6 +100,11 @@ class SideBySideTest : public BoardTest {
       EXPECT_EQ(*lastInterruptEnable_ & required, required)
           << std::hex << "interrupt enable 0x" << *lastInterruptEnable_ << " lacks 0x" << required;
     }
+    const std::uint16_t forbidden = model_.ForbiddenInterruptBits();
+    if (forbidden != 0 && lastInterruptEnable_.has_value()) {
+      EXPECT_EQ(*lastInterruptEnable_ & forbidden, 0)
+          << std::hex << "interrupt enable 0x" << *lastInterruptEnable_ << " has a measurement's terminal count";
+    }
   }
 
   OwnershipModel model_;

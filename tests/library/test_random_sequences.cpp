@@ -54,12 +54,7 @@ TEST_P(RandomSequenceTest, AcceptanceAndOutputsFollowTheModel) {
   SCOPED_TRACE("seed " + std::to_string(seed) + " (QIO_RANDOM_SEED=" + std::to_string(seed - GetParam() * 7919u) +
                " replays the family)");
   std::mt19937 random(seed);
-  // Terminal-count events are left to the side-by-side suite: a block that a
-  // measurement leaves armed with a load of 1 reaches its terminal count at
-  // every edge of its input, and on the virtual clock, where every interrupt
-  // is an instant of its own, such a storm makes the clock crawl.
-  std::vector<Placement> placements = AllPlacements();
-  std::erase_if(placements, [](const Placement& p) { return p.fn == Fn::kTcEvents; });
+  const std::vector<Placement> placements = AllPlacements();
   std::string history;
   for (int step = 0; step < kSteps && !HasFatalFailure(); ++step) {
     const auto pick = static_cast<unsigned>(random() % 20);
