@@ -192,21 +192,16 @@ FrequencyMethod DescribeFrequency(const QioDriverState& state, unsigned counter)
                                   static_cast<unsigned>(f.lowTicks));
       break;
     case QIO_FREQ_LONG_GATE_1S:
-      method.kind = Kind::LongGate1s;
-      method.name = "long gate, 1 s";
+    case QIO_FREQ_LONG_GATE_2S: {
+      const unsigned gateSeconds = f.stage == QIO_FREQ_LONG_GATE_1S ? 1 : 2;
+      method.kind = gateSeconds == 1 ? Kind::LongGate1s : Kind::LongGate2s;
+      method.name = Format("long gate, %u s", gateSeconds);
       method.background = true;
-      method.passSeconds = 2.0;
-      method.description = edges + "; medium range: edges are counted in a 1 s gate timed by " +
-                           GateClockText(f.gateClock) + ", refreshed every 2 s";
+      method.passSeconds = 2.0 * gateSeconds;
+      method.description = edges + Format("; medium range: edges are counted in a %u s gate timed by ", gateSeconds) +
+                           GateClockText(f.gateClock) + Format(", refreshed every %u s", 2 * gateSeconds);
       break;
-    case QIO_FREQ_LONG_GATE_2S:
-      method.kind = Kind::LongGate2s;
-      method.name = "long gate, 2 s";
-      method.background = true;
-      method.passSeconds = 4.0;
-      method.description = edges + "; medium range: edges are counted in a 2 s gate timed by " +
-                           GateClockText(f.gateClock) + ", refreshed every 4 s";
-      break;
+    }
     case QIO_FREQ_MEDIUM:
       method.kind = Kind::MediumRange;
       method.name = "2 ms gate, medium range";
