@@ -6,9 +6,11 @@
 //                        waiting on the channel's named event runs (p50, p99);
 //   BM_OneWayWakeUp      what the machine itself needs to wake a waiting
 //                        thread: a stamp, a condition variable notified, the
-//                        woken thread's stamp (p50, p99): the yardstick for
-//                        the interrupt path, which takes two such hand-offs
-//                        (the interrupt thread, then the waiter).
+//                        woken thread's stamp (p50, p99);
+//   BM_TwoHopWakeUp      the same through two threads in a row: the shape
+//                        of the interrupt path, which takes two hand-offs
+//                        (the interrupt thread, then the waiter), and so its
+//                        floor on this machine.
 // Both latency benchmarks wait for each wake-up in a blocking wait, never by
 // spinning, and leave a millisecond between edges, so that every wake-up
 // finds its thread asleep.
@@ -122,56 +124,89 @@ void Percentiles(benchmark::State& state, std::vector<double>& latenciesUs) {
   state.counters["max_us"] = latenciesUs.back();
 }
 
-// One thread notifies, another that waits on a condition variable wakes:
-// the same mutex and condition variable the platform's waits are built on,
-// without the platform.
-void BM_OneWayWakeUp(benchmark::State& state) {
-  std::mutex mutex;
-  std::condition_variable go;
-  std::condition_variable done;
-  std::uint64_t sentNs = 0;
-  std::uint64_t wokeNs = 0;
-  std::uint64_t round = 0;
-  std::uint64_t answered = 0;
-  bool stop = false;
-  std::thread waiter([&] {
-    std::unique_lock lock(mutex);
-    std::uint64_t seen = 0;
-    while (true) {
-      go.wait(lock, [&] { return stop || round != seen; });
-      if (stop) return;
-      wokeNs = pf::NowNs();
-      seen = round;
-      answered = round;
-      done.notify_one();
+// The machine's own hand-offs, without the platform: the stimulus thread
+// notifies the first of `hops` threads, each wakes the next through a mutex
+// and a condition variable (what the platform's waits are built on), the
+// last stamps the clock and tells the stimulus thread. One hop is the
+// one-way wake-up; two hops are the shape of the interrupt path (the
+// interrupt thread, then the waiter), so that the interrupt path is compared
+// with what the machine needs for the same two hand-offs in the same run.
+class HandOffChain {
+ public:
+  explicit HandOffChain(int hops) : stages_(static_cast<std::size_t>(hops) + 1) {
+    for (int i = 0; i < hops; ++i) threads_.emplace_back([this, i] { Relay(static_cast<std::size_t>(i)); });
+  }
+  ~HandOffChain() {
+    Pass(0, kStop);
+    for (std::thread& thread : threads_) thread.join();
+  }
+  HandOffChain(const HandOffChain&) = delete;
+  HandOffChain& operator=(const HandOffChain&) = delete;
+
+  // One round through the chain: the latency from the first notification to
+  // the last thread's stamp, in microseconds.
+  double Round() {
+    const std::uint64_t round = ++rounds_;
+    const std::uint64_t sentNs = pf::NowNs();
+    Pass(0, round);
+    Stage& last = stages_.back();
+    std::unique_lock lock(last.mutex);
+    last.changed.wait(lock, [&] { return last.round == round; });
+    return static_cast<double>(wokeNs_.load() - sentNs) / 1000.0;
+  }
+
+ private:
+  static constexpr std::uint64_t kStop = ~std::uint64_t{0};
+  struct Stage {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::uint64_t round = 0;
+  };
+
+  void Pass(std::size_t stage, std::uint64_t round) {
+    {
+      std::scoped_lock lock(stages_[stage].mutex);
+      stages_[stage].round = round;
     }
-  });
+    stages_[stage].changed.notify_one();
+  }
+
+  void Relay(std::size_t stage) {
+    std::uint64_t seen = 0;
+    while (seen != kStop) {
+      {
+        std::unique_lock lock(stages_[stage].mutex);
+        stages_[stage].changed.wait(lock, [&] { return stages_[stage].round != seen; });
+        seen = stages_[stage].round;
+      }
+      if (stage + 2 == stages_.size() && seen != kStop) wokeNs_.store(pf::NowNs());
+      Pass(stage + 1, seen);
+    }
+  }
+
+  std::vector<Stage> stages_;
+  std::vector<std::thread> threads_;
+  std::uint64_t rounds_ = 0;
+  std::atomic<std::uint64_t> wokeNs_{0};
+};
+
+void MachineHandOffs(benchmark::State& state, int hops) {
+  HandOffChain chain(hops);
   std::vector<double> latenciesUs;
   for (auto _ : state) {
-    {
-      std::scoped_lock lock(mutex);
-      sentNs = pf::NowNs();
-      ++round;
-    }
-    go.notify_one();
-    {
-      std::unique_lock lock(mutex);
-      done.wait(lock, [&] { return answered == round; });
-      latenciesUs.push_back(static_cast<double>(wokeNs - sentNs) / 1000.0);
-    }
+    latenciesUs.push_back(chain.Round());
     state.PauseTiming();
-    pf::Sleep(1);  // as between the DI edges: the waiter is asleep again
+    pf::Sleep(1);  // as between the DI edges: every thread is asleep again
     state.ResumeTiming();
   }
-  {
-    std::scoped_lock lock(mutex);
-    stop = true;
-  }
-  go.notify_one();
-  waiter.join();
   Percentiles(state, latenciesUs);
 }
+
+void BM_OneWayWakeUp(benchmark::State& state) { MachineHandOffs(state, 1); }
 BENCHMARK(BM_OneWayWakeUp)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+void BM_TwoHopWakeUp(benchmark::State& state) { MachineHandOffs(state, 2); }
+BENCHMARK(BM_TwoHopWakeUp)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
