@@ -51,10 +51,12 @@ Line* LineOfLocked(Controller& pic, std::uint32_t sysIntr) {
 }
 
 // Counted before the event is set, so that a waiter woken by the delivery
-// already sees it counted.
-void DeliverLocked(Line& line) {
+// already sees it counted. The interrupt thread is woken through `woken` once
+// the controller's lock is released: it acknowledges with InterruptDone,
+// which takes that lock, and must not wake only to wait for it.
+void DeliverLocked(Line& line, detail::WakeList& woken) {
   line.deliveries.fetch_add(1, std::memory_order_relaxed);
-  if (!detail::SignalEventQuietly(line.event)) line.deliveries.fetch_sub(1, std::memory_order_relaxed);
+  if (!detail::SignalEventQuietly(line.event, woken)) line.deliveries.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void UnbindLocked(Line& line) {
@@ -87,13 +89,14 @@ bool InterruptInitialize(std::uint32_t sysIntr, Handle event, const void* /*data
 
 void InterruptDone(std::uint32_t sysIntr) {
   Controller& pic = Pic();
+  detail::WakeList woken;  // notified once the lock is released
   std::scoped_lock lock(pic.mutex);
   Line* line = LineOfLocked(pic, sysIntr);
   if (line == nullptr || !line->bound || !line->masked) return;
   line->acknowledgements.fetch_add(1, std::memory_order_release);
   if (line->pending) {
     line->pending = false;
-    DeliverLocked(*line);
+    DeliverLocked(*line, woken);
   } else {
     line->masked = false;
   }
@@ -108,6 +111,7 @@ void InterruptDisable(std::uint32_t sysIntr) {
 void RaiseInterruptRequest(unsigned line) {
   if (line >= kIrqLines) return;
   Controller& pic = Pic();
+  detail::WakeList woken;  // notified once the lock is released
   std::scoped_lock lock(pic.mutex);
   Line& l = pic.lines[line];
   if (!l.bound) return;
@@ -116,7 +120,7 @@ void RaiseInterruptRequest(unsigned line) {
     return;
   }
   l.masked = true;
-  DeliverLocked(l);
+  DeliverLocked(l, woken);
 }
 
 std::uint64_t InterruptDeliveries(unsigned line) {

@@ -132,7 +132,8 @@ Handle OpenEvent(std::string_view name) {
 }
 
 bool SetEvent(Handle event) {
-  if (!detail::SignalEventQuietly(event)) {
+  detail::WakeList woken;
+  if (!detail::SignalEventQuietly(event, woken)) {
     SetLastError(kErrorInvalidHandle);
     return false;
   }
@@ -152,10 +153,9 @@ bool ResetEvent(Handle event) {
 
 namespace detail {
 
-bool SignalEventQuietly(Handle event) {
+bool SignalEventQuietly(Handle event, WakeList& woken) {
   const std::shared_ptr<EventObject> object = LookupEvent(event);
   if (!object) return false;
-  WakeList woken;  // notified once the lock is released
   std::scoped_lock lock(WaitMutex());
   object->SignalLocked(woken);
   return true;

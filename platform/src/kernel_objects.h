@@ -119,7 +119,10 @@ class Waitable : public KernelObject {
 void UnregisterWaiterLocked(Waiter& waiter);
 
 // Sets an event for a caller that must not have its last error changed (the
-// interrupt controller, on a device's thread). False for a bad handle.
-bool SignalEventQuietly(Handle event);
+// interrupt controller, on a device's thread). False for a bad handle. The
+// waiter it releases is notified by `woken`, which the caller may declare
+// before a lock of its own, so that the thread it wakes never finds that
+// lock held.
+bool SignalEventQuietly(Handle event, WakeList& woken);
 
 }  // namespace qio::platform::detail
