@@ -217,6 +217,11 @@ HandlerResult HandleEventEnable(DeviceContext& ctx, const Request& request) {
   std::scoped_lock guard(ctx.lock);
   if (event.enable != 0) {
     if ((ctx.eventEnableMask.load() & bit) == 0) {
+      // A signal that nobody took before the source was disabled (or before
+      // the last close) belongs to the past: it must not come back as an
+      // edge of this enable. The thread signals nothing for the source until
+      // its bit is set below.
+      if (ctx.eventHandles[source] != platform::kNullHandle) platform::ResetEvent(ctx.eventHandles[source]);
       ctx.intControl.fetch_or(control);
       WriteInterruptEnableLocked(ctx);
     }
