@@ -155,6 +155,10 @@ struct DeviceContext {
   std::array<std::atomic<std::uint16_t>, kCounters> modeConfigured{};
   // Terminal-count interrupts of counters 0 and 1 (16-bit, wrapping).
   std::array<std::atomic<std::uint16_t>, kCounters> terminalCountTally{};
+  // Odd while the interrupt service thread is between its read of the status
+  // and the tally of the terminal counts it found there (the status bit is
+  // already cleared, the tally not yet raised); it moves on by two per service.
+  std::atomic<std::uint32_t> tallyService{0};
   // The PWM setting of counter n. pwmConfigured: a good setting is loaded
   // (counts in block n, and in block n - 1 for a cascade, and its time bases
   // running); cleared when another function reprograms a block it uses or a

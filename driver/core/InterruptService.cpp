@@ -169,14 +169,26 @@ void StopInterruptService(DeviceContext& ctx) {
 }
 
 void ServiceInterrupt(DeviceContext& ctx) {
+  // An event-count read that overlaps this window tries again: a terminal
+  // count is then either still pending in the status or already tallied.
+  ctx.tallyService.fetch_add(1);
   const std::uint16_t status = ReadWord(ctx, offset::kInterruptControl);
-  if ((status & interrupt::kAll) == 0) return;
+  if ((status & interrupt::kAll) == 0) {
+    ctx.tallyService.fetch_add(1);
+    return;
+  }
   const std::uint32_t flags = (status & interrupt::kDiPorts) ? ReadDiFlags(ctx, status) : 0;
   // The clear takes every status bit and flag, also those that came after the
   // status was read: clear as soon as what was read is safe, not after the
   // counting and signalling, so that the window in which a condition (a
   // terminal count that extends an event count) can be lost stays short.
   WriteByte(ctx, offset::kInterruptClear, 0);
+  // Tallied before anything is signalled: a waiter woken by a terminal count
+  // reads a total that includes it.
+  for (unsigned n = 0; n < kCounters; ++n) {
+    if (status & interrupt::TerminalCount(n)) ctx.terminalCountTally[n].fetch_add(1);
+  }
+  ctx.tallyService.fetch_add(1);
 
   if (status & interrupt::kDiPorts) ServiceDiChannels(ctx, flags);
 
@@ -186,11 +198,9 @@ void ServiceInterrupt(DeviceContext& ctx) {
     // counters free.
     if (CountedPwmRuns(ctx)) EndCountedPwm(ctx);
     if (SourceEnabled(ctx, protocol::kSourceTerminalCount0)) CountAndSignal(ctx, protocol::kSourceTerminalCount0);
-    ctx.terminalCountTally[0].fetch_add(1);
   }
   if (status & interrupt::TerminalCount(1)) {
     if (SourceEnabled(ctx, protocol::kSourceTerminalCount1)) CountAndSignal(ctx, protocol::kSourceTerminalCount1);
-    ctx.terminalCountTally[1].fetch_add(1);
   }
 }
 
@@ -207,6 +217,11 @@ HandlerResult HandleEventEnable(DeviceContext& ctx, const Request& request) {
   std::scoped_lock guard(ctx.lock);
   if (event.enable != 0) {
     if ((ctx.eventEnableMask.load() & bit) == 0) {
+      // A signal that nobody took before the source was disabled (or before
+      // the last close) belongs to the past: it must not come back as an
+      // edge of this enable. The thread signals nothing for the source until
+      // its bit is set below.
+      if (ctx.eventHandles[source] != platform::kNullHandle) platform::ResetEvent(ctx.eventHandles[source]);
       ctx.intControl.fetch_or(control);
       WriteInterruptEnableLocked(ctx);
     }

@@ -62,6 +62,11 @@ struct DeviceEntry {
   std::array<platform::Handle, kEventSlots> eventHandles{};
   std::uint32_t handle = 0;  // the driver handle given out for this entry
 
+  // Held from the read-back to the write of a masked or bit write, and across
+  // a whole-port write, so that writers of different lines of one port in
+  // several threads do not undo each other's lines.
+  platform::CriticalSection outputLock;
+
   // Calls in progress on the entry; its teardown waits until none is left.
   std::mutex usersMutex;
   platform::Condition usersLeft;

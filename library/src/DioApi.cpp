@@ -2,9 +2,11 @@
 //
 // The driver reads and writes whole ports only; masks, bits and the
 // read-modify-write of the masked writers are done here. A masked write is a
-// read-back request and a write request with no lock between them.
+// read-back request and a write request, made under the entry's output lock
+// (as is every write), so that another thread's write cannot fall between them.
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 #include "DeviceTable.h"
 #include "ExportGuard.h"
@@ -105,6 +107,7 @@ std::uint32_t WriteMasked(std::uint32_t h, std::uint16_t port, unsigned maxPorts
   const unsigned ports = PortsOf(*entry, Side::OutputRecord);
   if (port >= ports) return ErrorBase(entry->deviceNumber) + kLowRange;
   const unsigned n = std::min(maxPorts, ports - port);
+  std::scoped_lock output(entry->outputLock);
   std::uint8_t current[4] = {};
   const std::uint32_t readBack = SendPortsRead(*entry, Side::OutputRecord, port, n, current);
   if (readBack != kSuccess) return readBack;
@@ -178,6 +181,7 @@ extern "C" ZQS5162_API uint32_t DioWriteDoPorts(uint32_t h, uint32_t FirstPort, 
     const std::uint32_t base = ErrorBase(entry->deviceNumber);
     if (!RangeValid(FirstPort, PortCount, PortsOf(*entry, Side::OutputRecord))) return base + kLowRange;
     if (Data == nullptr) return base + kLowArgument;
+    std::scoped_lock output(entry->outputLock);
     return SendPortsWrite(*entry, FirstPort, PortCount, Data);
   });
 }
@@ -201,6 +205,7 @@ extern "C" ZQS5162_API uint32_t DioWriteBit(uint32_t h, uint16_t Port, uint16_t 
     const std::uint32_t base = ErrorBase(entry->deviceNumber);
     if (Bit > kHighestBit) return base + kLowArgument;
     if (!RangeValid(Port, 1, PortsOf(*entry, Side::OutputRecord))) return base + kLowRange;
+    std::scoped_lock output(entry->outputLock);
     std::uint8_t byte = 0;
     const std::uint32_t readBack = SendPortsRead(*entry, Side::OutputRecord, Port, 1, &byte);
     if (readBack != kSuccess) return readBack;

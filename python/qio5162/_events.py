@@ -56,14 +56,22 @@ class EventMethods:
 
     def events(self, timeout_s=None):
         """Iterates over the event types as they come, until `timeout_s` seconds have passed
-        since the iteration began (``None``: until the device is closed). Signals of sources
+        since the iteration began (``None`` or infinity: until the device is closed). Signals of sources
         disabled meanwhile (``EVENT_NONE``) are skipped; the device's close ends the iteration."""
-        deadline = None if timeout_s is None else self._target._clock() + cv.real(timeout_s, "time-out")
+        deadline = None
+        if timeout_s is not None:
+            timeout_s = cv.real(timeout_s, "time-out")
+            if math.isnan(timeout_s):
+                raise ValueError("time-out must be a number of seconds or None, not nan")
+            if timeout_s != math.inf:
+                deadline = self._target._clock() + max(0.0, timeout_s)
         while True:
             if deadline is None:
                 wait = c.INFINITE
             else:
-                wait = max(0, math.ceil((deadline - self._target._clock()) * 1000.0))
+                # check_event waits in slices: a wait beyond 32 bits of
+                # milliseconds is the longest finite one, taken again.
+                wait = min(c.INFINITE - 1, max(0, math.ceil((deadline - self._target._clock()) * 1000.0)))
             event = self.check_event(wait)
             if event in (c.EVENT_TIMEOUT, c.EVENT_DEVICE_CLOSED):
                 return

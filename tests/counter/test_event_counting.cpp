@@ -136,5 +136,25 @@ TEST_F(EventCountingRealTime, TheTallyFollowsTheEdgesOnTheRealClock) {
   EXPECT_LE(total, (readEnd - before) / 1000 + 1);
 }
 
+TEST_F(EventCountingRealTime, ReadsRightAfterATerminalCountNeverGoBack) {
+  // At 1 MHz the count wraps every 65.5 ms; a read between the wrap and the
+  // interrupt service that tallies it must still report the full total.
+  Input(1, 1'000'000.0);
+  ASSERT_EQ(EventStart(1).result, 1);
+  const std::uint64_t until = platform::NowNs() + 700'000'000;
+  std::uint64_t last = 0;
+  unsigned reads = 0;
+  while (platform::NowNs() < until) {
+    const Reply reply = EventRead(1);
+    ASSERT_EQ(reply.result, 1);
+    const auto record = reply.As<proto::CounterEventReadRecord>();
+    const std::uint64_t total = std::uint64_t{record.tally} * 65536 + record.count;
+    ASSERT_GE(total, last) << "read " << reads << ": tally " << record.tally << ", count " << record.count;
+    last = total;
+    ++reads;
+  }
+  EXPECT_GE(last, 7u * 65536);
+}
+
 }  // namespace
 }  // namespace qio::test

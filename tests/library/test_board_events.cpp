@@ -120,6 +120,49 @@ TEST_F(BoardEventTest, EnablesDoNotSurviveTheLastClose) {
   EXPECT_EQ(type, ZQS_EVENT_TIMEOUT);
 }
 
+// An edge that was signalled but never taken while its source was enabled is
+// not reported as a new event once the source is enabled again, in the same
+// session or after a close and an open.
+TEST_F(BoardEventTest, AnUntakenSignalDoesNotOutliveItsEnable) {
+  ASSERT_EQ(DioEnableEventAndSpecifyDiPorts(handle_, ZQS_EVENT_DI(0), 0, 1), ZQS_SUCCESS);
+  ASSERT_EQ(qio_sim_set_di(board_, 0, 0x01), QIO_TARGET_OK);
+  ASSERT_EQ(qio_target_sleep(target_, 10), QIO_TARGET_OK);
+  ASSERT_EQ(DioDisableEvent(handle_, ZQS_EVENT_DI(0)), ZQS_SUCCESS);
+  ASSERT_EQ(EnableEvent(handle_, ZQS_EVENT_DI(0), 1, 1), ZQS_SUCCESS);
+  std::uint16_t type = 0;
+  ASSERT_EQ(CheckEvent(handle_, &type, 0), ZQS_SUCCESS);
+  EXPECT_EQ(type, ZQS_EVENT_TIMEOUT) << "an edge from before the enable";
+
+  ASSERT_EQ(qio_sim_set_di(board_, 0, 0x00), QIO_TARGET_OK);
+  ASSERT_EQ(qio_sim_set_di(board_, 0, 0x01), QIO_TARGET_OK);
+  ASSERT_EQ(qio_target_sleep(target_, 10), QIO_TARGET_OK);
+  ASSERT_EQ(DeviceClose(&handle_), ZQS_SUCCESS);
+  ASSERT_EQ(DeviceOpen(0, &handle_), ZQS_SUCCESS);
+  ASSERT_EQ(EnableEvent(handle_, ZQS_EVENT_DI(0), 1, 1), ZQS_SUCCESS);
+  ASSERT_EQ(CheckEvent(handle_, &type, 0), ZQS_SUCCESS);
+  EXPECT_EQ(type, ZQS_EVENT_TIMEOUT) << "an edge of the previous session";
+
+  // The same for a terminal count: counter 1 at 1 MHz, then stopped.
+  ASSERT_EQ(qio_sim_set_counter_input(board_, 1, 1e6, 50.0), QIO_TARGET_OK);
+  ASSERT_EQ(EnableEvent(handle_, ZQS_EVENT_TERMINAL_COUNT1, 1, 1), ZQS_SUCCESS);
+  ASSERT_EQ(CounterEventStart(handle_, 1, 0), ZQS_SUCCESS);
+  ASSERT_EQ(qio_target_sleep(target_, 100), QIO_TARGET_OK);
+  ASSERT_EQ(CounterReset(handle_, 1), ZQS_SUCCESS);
+  ASSERT_EQ(EnableEvent(handle_, ZQS_EVENT_TERMINAL_COUNT1, 0, 0), ZQS_SUCCESS);
+  ASSERT_EQ(EnableEvent(handle_, ZQS_EVENT_TERMINAL_COUNT1, 1, 1), ZQS_SUCCESS);
+  ASSERT_EQ(CheckEvent(handle_, &type, 0), ZQS_SUCCESS);
+  EXPECT_EQ(type, ZQS_EVENT_TIMEOUT) << "a terminal count from before the enable";
+
+  // A source enabled again while still enabled (a new trigger count) keeps
+  // what is pending, and edges after an enable are reported as always.
+  ASSERT_EQ(qio_sim_set_di(board_, 0, 0x00), QIO_TARGET_OK);
+  ASSERT_EQ(qio_sim_set_di(board_, 0, 0x01), QIO_TARGET_OK);
+  ASSERT_EQ(qio_target_sleep(target_, 10), QIO_TARGET_OK);
+  ASSERT_EQ(EnableEvent(handle_, ZQS_EVENT_DI(0), 1, 2), ZQS_SUCCESS);
+  ASSERT_EQ(CheckEvent(handle_, &type, 0), ZQS_SUCCESS);
+  EXPECT_EQ(type, ZQS_EVENT_DI(0));
+}
+
 TEST_F(BoardEventTest, CounterTypesAreRefusedThePortSelectionButEnabled) {
   ASSERT_EQ(DioEnableEventAndSpecifyDiPorts(handle_, ZQS_EVENT_TERMINAL_COUNT1, 0, 1), ZQS_SUCCESS);
   std::uint8_t latched[1] = {};

@@ -61,6 +61,26 @@ class TestDiEvents:
         board.set_di_square("C7", 0)
         assert events == [qio5162.di_event("C7")] * 20
 
+    @pytest.mark.parametrize("timeout_s", [float("inf"), 1e7, 5e9])
+    def test_events_with_an_endless_or_very_long_time_out(self, device, board, timeout_s):
+        device.enable_event("C6")
+        board.set_di_square("C6", 100.0)
+        events = []
+        for event in device.events(timeout_s):
+            events.append(event)
+            if len(events) == 5:
+                break
+        board.set_di_square("C6", 0)
+        assert events == [qio5162.di_event("C6")] * 5
+
+    def test_events_refuses_a_time_out_that_is_not_a_number(self, device):
+        with pytest.raises(ValueError, match="time-out"):
+            next(device.events(float("nan")))
+        with pytest.raises(TypeError, match="time-out"):
+            next(device.events("1s"))
+        # A time-out already over looks once and ends.
+        assert list(device.events(float("-inf"))) == list(device.events(-1.0)) == []
+
     def test_a_disabled_source_is_not_reported(self, looped):
         looped.enable_event("B4")
         rise(looped, 4)
