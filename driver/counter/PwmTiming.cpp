@@ -52,6 +52,14 @@ std::uint32_t WindowCount(double x) {
   return count;
 }
 
+// Whether one more tick than `count` still closes the window inside the low
+// time after the last period. Without that tick the window is count - 1
+// ticks, shorter than the run: it closes during the last high phase (the
+// output then stays high) or before it (a period is lost).
+bool ExtraTickFits(double frequencyHz, double error, double lowMs, std::uint32_t count) {
+  return (1.0 / frequencyHz + error) * 1000.0 - lowMs < -kWindowSlackMs && count != kMaxCount;
+}
+
 }  // namespace
 
 Candidate CandidateAt(unsigned index) {
@@ -133,7 +141,11 @@ std::optional<PrescalerPlan> PlanPrescaler(unsigned p, std::uint32_t pulses, dou
       const double f = CandidateAt(i).frequencyHz;
       if (f - q > 0.0) continue;
       const double x = f * window * 0.001;
-      const double candidateError = (WindowCount(x) - x) / f;
+      const std::uint32_t count = WindowCount(x);
+      const double candidateError = (count - x) / f;
+      // A time base whose ticks are too coarse to end the window between
+      // the last period and the next cannot give exactly N periods.
+      if (!ExtraTickFits(f, candidateError, lowMs, count)) continue;
       if (candidateError < best) {
         best = candidateError;
         chosen = i;
@@ -150,9 +162,7 @@ std::optional<PrescalerPlan> PlanPrescaler(unsigned p, std::uint32_t pulses, dou
   }
   // One tick more when the window's overshoot stays inside the low time of
   // the period after the last one.
-  if ((1.0 / plan.frequencyHz + error) * 1000.0 - lowMs < -kWindowSlackMs && plan.count != kMaxCount) {
-    ++plan.count;
-  }
+  if (ExtraTickFits(plan.frequencyHz, error, lowMs, plan.count)) ++plan.count;
   return plan;
 }
 

@@ -31,7 +31,11 @@ std::uint32_t WithRecord(std::uint32_t h, uintptr_t parameter, Fn fn) {
 
 std::uint32_t Dispatch(std::uint32_t function, uintptr_t handle, uintptr_t parameter) {
   const std::uint32_t h = HandleOf(handle);
-  const auto small = static_cast<std::uint16_t>(parameter);
+  // A counter or event type passed as the parameter itself: a value beyond
+  // the callee's argument becomes one the callee refuses, never its low bits.
+  const auto small = static_cast<std::uint16_t>(parameter > 0xFFFFu ? 0xFFFFu : parameter);
+  const std::uint64_t wide = parameter;
+  const auto word = static_cast<std::uint32_t>(wide > 0xFFFFFFFFu ? 0xFFFFFFFFu : wide);
   switch (function) {
     case ZQS_FN_DEVICE_OPEN:
       return DeviceOpen(HandleOf(handle), reinterpret_cast<std::uint32_t*>(parameter));
@@ -172,7 +176,7 @@ std::uint32_t Dispatch(std::uint32_t function, uintptr_t handle, uintptr_t param
       return WithRecord<ZqsEnableEventDiPortsParams>(h, parameter, [&](const auto& r) {
         return DioEnableEventAndSpecifyDiPorts(h, r.EventType, r.FirstPort, r.PortCount);
       });
-    case ZQS_FN_DIO_DISABLE_EVENT: return DioDisableEvent(h, static_cast<std::uint32_t>(parameter));
+    case ZQS_FN_DIO_DISABLE_EVENT: return DioDisableEvent(h, word);
     case ZQS_FN_DIO_GET_LATEST_EVENT_DI_PORTS:
       return WithRecord<ZqsLatestEventDiPortsParams>(h, parameter, [&](const auto& r) {
         return DioGetLatestEventDiPortsState(h, r.EventType, r.Buffer, r.Length);

@@ -152,5 +152,34 @@ TEST(PwmPrescalerPlan, WindowMustLieBetweenHalfAMillisecondAndAMinute) {
   EXPECT_FALSE(PlanPrescaler(0, 0xFFFFFFFFu, 100.0, 50.0));
 }
 
+// The window of a counted run is count - 1 ticks; it must close after the
+// last high phase (N x Pa) and before the next rising edge (N x Pa + La).
+// Where no time base can place it there, the plan is empty.
+TEST(PwmPrescalerPlan, WindowClosesAfterTheLastPeriodOrThereIsNoPlan) {
+  struct Run {
+    float periodMs, highMs;
+    std::uint32_t pulses;
+    bool planned;
+  };
+  const Run runs[] = {
+      {100.0f, 50.0f, 5, true},     {10.0f, 5.0f, 5, true},      {1000.0f, 250.0f, 3, true},
+      {0.6f, 0.5f, 1, true},        {1.0f, 0.5f, 20000, true},   {0.6f, 0.5f, 1000, true},
+      {0.6f, 0.5f, 20000, false},   {0.6f, 0.54f, 6000, false},  {1.0f, 0.9f, 20000, false},
+      {0.6f, 0.5f, 65535, false},   {10.0f, 9.0f, 6000, false},  {1000.0f, 900.0f, 60, true},
+  };
+  for (const Run& run : runs) {
+    SCOPED_TRACE(::testing::Message() << run.periodMs << " ms, high " << run.highMs << " ms, " << run.pulses);
+    const auto output = PlanOutput(run.periodMs, run.highMs, true, kBaseMode1Cascaded);
+    ASSERT_TRUE(output);
+    const auto plan = PlanPrescaler(0, run.pulses, output->periodMs, output->lowMs);
+    EXPECT_EQ(plan.has_value(), run.planned);
+    if (!plan) continue;
+    const double windowMs = (plan->count - 1) / plan->frequencyHz * 1000.0;
+    const double runMs = run.pulses * output->periodMs;
+    EXPECT_GE(windowMs, runMs - 1e-9);
+    EXPECT_LT(windowMs, runMs + output->lowMs);
+  }
+}
+
 }  // namespace
 }  // namespace qio::driver::counter::pwm

@@ -2,6 +2,8 @@
 // driver's busy refusals, and the reset through the generic entry.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "BoardFixture.h"
 
 namespace qio::library::testing {
@@ -87,6 +89,52 @@ TEST_F(BoardCounterTest, EventCountingReadsEdgesOfTheInputPin) {
   EXPECT_EQ(tally, 0);
   EXPECT_GE(count, 40u);   // about 60 edges; generous for a loaded machine
   EXPECT_LE(count, 2000u);
+}
+
+// A counted PWM puts out exactly N whole periods and leaves OUT1 low, or is
+// refused: the prescaler's window must close after the last high phase and
+// before the next rising edge. Short low phases in long runs leave too
+// little room for the coarse ticks such a window needs.
+TEST_F(BoardCounterTest, CountedPwmGivesExactlyItsPeriodsOrIsRefused) {
+  struct Run {
+    float period, high;
+    std::uint32_t pulses;
+  };
+  const Run runs[] = {
+      {0.01f, 0.005f, 5},        {0.1f, 0.025f, 3},          {0.0006f, 0.0005f, 1},
+      {0.0006f, 0.0005f, 1000},  {0.0006f, 0.0005f, 20000},  {0.0006f, 0.00054f, 6000},
+      {0.001f, 0.0009f, 20000},  {0.002f, 0.0018f, 20000},   {0.005f, 0.0045f, 6000},
+      {0.01f, 0.009f, 6000},     {0.0025f, 0.00225f, 6000},  {1.0f, 0.9f, 60},
+      {0.0031f, 0.0028f, 6000},  {0.001f, 0.0005f, 20000},   {30.0f, 15.0f, 2},
+  };
+  std::vector<QioPinChange> changes(50000);
+  for (const Run& run : runs) {
+    SCOPED_TRACE(::testing::Message() << "period " << run.period << " s, high " << run.high << " s, "
+                                      << run.pulses << " periods");
+    const std::uint32_t setting = CounterPWMSetting(handle_, 1, run.period, run.high, run.pulses, 0);
+    if (setting != ZQS_SUCCESS) {
+      EXPECT_EQ(setting, ZQS_ERROR_BASE(0) + ZQS_LOW_PARAMETER);
+      continue;
+    }
+    ASSERT_EQ(qio_sim_record_pins(board_, changes.size()), QIO_TARGET_OK);
+    const std::uint64_t start = qio_target_now_ns(target_);
+    ASSERT_EQ(CounterPWMEnable(handle_, 1), ZQS_SUCCESS);
+    const double runSeconds = static_cast<double>(run.period) * run.pulses;
+    ASSERT_EQ(qio_target_sleep(target_, static_cast<std::uint32_t>(runSeconds * 1000.0) + 1000), QIO_TARGET_OK);
+    QioPinListing listing{};
+    ASSERT_EQ(qio_sim_list_edges(board_, QIO_SIM_PIN_OUT1, start, qio_target_now_ns(target_), changes.data(),
+                                 changes.size(), &listing),
+              QIO_TARGET_OK);
+    ASSERT_EQ(listing.notListed, 0u);
+    std::uint32_t rises = 0;
+    for (std::size_t k = 0; k < listing.count; ++k) rises += changes[k].value == 1 ? 1 : 0;
+    EXPECT_EQ(rises, run.pulses);
+    int level = -1;
+    ASSERT_EQ(qio_sim_get_output_level(board_, 1, &level), QIO_TARGET_OK);
+    EXPECT_EQ(level, 0) << "OUT1 stays high after the run";
+    ASSERT_EQ(qio_sim_record_pins(board_, 0), QIO_TARGET_OK);
+    ASSERT_EQ(CounterReset(handle_, 1), ZQS_SUCCESS);
+  }
 }
 
 }  // namespace

@@ -63,6 +63,24 @@ TEST_F(DriverProcTest, Function35ResetsTheCounterGivenAsParameter) {
   EXPECT_EQ(DriverProc(0, 0, 35, handle_, 2), kRecorderBase + ZQS_LOW_RANGE);
 }
 
+// A counter or event type given as the parameter itself is taken whole: a
+// value beyond the callee's argument is out of range, not its low bits.
+TEST_F(DriverProcTest, ValueParametersAreNotCutToTheirLowBits) {
+  for (std::uint32_t function : {35u, 85u, 105u}) {
+    for (uintptr_t counter : {uintptr_t{0x10000}, uintptr_t{0x10001}, ~uintptr_t{0}}) {
+      EXPECT_EQ(DriverProc(0, 0, function, handle_, counter), kRecorderBase + ZQS_LOW_RANGE)
+          << function << " " << counter;
+    }
+  }
+  if (sizeof(uintptr_t) > 4) {
+    const uintptr_t wide = static_cast<uintptr_t>(static_cast<std::uint64_t>(1) << 32 | 0x3405u);
+    EXPECT_EQ(DriverProc(0, 0, 132, handle_, wide), kRecorderBase + ZQS_LOW_EVENT_TYPE);
+  }
+  EXPECT_EQ(rec_count(), 0u);
+  // The handle is still checked first.
+  EXPECT_EQ(DriverProc(0, 0, 35, 0x777, 0x10001), ZQS_ERROR_HANDLE);
+}
+
 TEST_F(DriverProcTest, OpenAndCloseThroughTheHandleVariable) {
   std::uint32_t h = 0;
   ASSERT_EQ(DriverProc(0, 0, 0, kRecorderDevice, reinterpret_cast<uintptr_t>(&h)), ZQS_SUCCESS);

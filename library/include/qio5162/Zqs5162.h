@@ -252,7 +252,12 @@ ZQS5162_API uint32_t CounterReset(uint32_t h, uint16_t Counter);
 ZQS5162_API uint32_t FreqOutStart(uint32_t h, uint16_t Counter, uint16_t Divisor, uint16_t Source);
 ZQS5162_API uint32_t FreqOutReset(uint32_t h, uint16_t Counter);
 /* 0.0005 < Period <= 60, 0.0005 <= HighTime < 60, HighTime < Period;
- * PulseCount 0 runs continuously (the only choice on counter 0). */
+ * PulseCount 0 runs continuously (the only choice on counter 0). A run of
+ * PulseCount periods ends with OUT low after exactly that many; it is refused
+ * with ZQS_LOW_PARAMETER when PulseCount x Period is outside 0.5 ms to 60 s,
+ * or when no time base can end it between its last period and the next (a
+ * low time of a few ticks in a long run: 20000 periods of 1 ms with 0.1 ms
+ * low). */
 ZQS5162_API uint32_t CounterPWMSetting(uint32_t h, uint16_t Counter, float Period, float HighTime,
                                        uint32_t PulseCount, uint16_t Reserved);
 /* Only after a successful CounterPWMSetting on the counter. A setting that
