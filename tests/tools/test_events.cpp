@@ -33,8 +33,12 @@ TEST_F(EventsTest, DiEventsOnTheRealClock) {
   ASSERT_EQ(result.exitCode, 0) << result.err;
   const nlohmann::json events = result.Json();
   ASSERT_EQ(events["events"].size(), 2u);
+  // The times are those at which the tool took the events: on a busy machine
+  // the second edge may already be waiting when the first is taken, so only
+  // the order and an upper bound hold (the virtual clock's test has the
+  // exact 10 ms).
   const double gap = events["events"][1]["t"].get<double>() - events["events"][0]["t"].get<double>();
-  EXPECT_GT(gap, 0.002);
+  EXPECT_GE(gap, 0.0);
   EXPECT_LT(gap, 0.5);
 }
 
