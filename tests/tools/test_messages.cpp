@@ -77,6 +77,26 @@ TEST_F(MessagesTest, UsageErrorsHonourJson) {
   EXPECT_EQ(result.Json()["error"]["message"], "port '3': expected A, B or C (or 0, 1, 2)");
 }
 
+TEST_F(MessagesTest, JsonErrorsQuoteBytesThatAreNotUtf8) {
+  // A Latin-1 argument or file name goes into the message as it was typed:
+  // the document must still be JSON, with the bad bytes replaced.
+  ToolResult result = Run({"dio", "read", "B\xff\xfe", "--json"});
+  EXPECT_EQ(result.exitCode, 2) << result.err;
+  nlohmann::json error = result.Json()["error"];
+  EXPECT_EQ(error["kind"], "usage");
+  EXPECT_THAT(error["message"].get<std::string>(), HasSubstr("port 'B\xEF\xBF\xBD\xEF\xBF\xBD'"));
+
+  result = Run({"list", "--registry", dir_ + "/caf\xe9.reg", "--json"});
+  EXPECT_NE(result.exitCode, 0);
+  EXPECT_LT(result.exitCode, 3) << result.err;
+  error = result.Json()["error"];
+  EXPECT_THAT(error["message"].get<std::string>(), HasSubstr("caf\xEF\xBF\xBD.reg"));
+
+  result = Run({"shell", "--json"}, "dio read A\xe4\n");
+  EXPECT_EQ(result.exitCode, 2) << result.err;
+  EXPECT_EQ(result.Json()["error"]["kind"], "usage");
+}
+
 TEST_F(MessagesTest, PortsAreUsageErrorsInEveryNotation) {
   for (const char* port : {"3", "D", "B1"}) {
     const ToolResult result = Run({"dio", "read", port});
