@@ -27,6 +27,37 @@ TEST_F(ScriptTest, RunKeepsTheDeviceAcrossLines) {
   EXPECT_THAT(result.out, Not(HasSubstr("total 0 ")));
 }
 
+TEST_F(ScriptTest, RunFilesAsEditorsSaveThem) {
+  // Notepad: a UTF-8 byte-order mark before the first command, CR LF line
+  // ends, tabs, trailing blanks and no final line break.
+  const std::string file = WriteFile("notepad.txt",
+                                     "\xEF\xBB\xBF"
+                                     "dio mode A out\r\n"
+                                     "\t# port A drives port B\r\n"
+                                     "\r\n"
+                                     "dio write A 0x5A\t--loopback A:B  \r\n"
+                                     "dio read B --json");
+  ToolResult result = Run({"run", file});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("port A set to out"));
+  EXPECT_THAT(result.out, HasSubstr("\"value\": 90"));
+
+  // The mark before a comment, and through the shell's pipe.
+  const std::string comment = WriteFile("comment.txt", "\xEF\xBB\xBF# first line\ndio read A --di A=0x11\n");
+  result = Run({"run", comment});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("port A: 0x11"));
+  result = Run({"shell"}, "\xEF\xBB\xBF" "dio read C --di C=0x22\r\n");
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("port C: 0x22"));
+
+  // Only a mark at the very start is one: a later one is a bad word.
+  const std::string later = WriteFile("later.txt", "dio read A\n\xEF\xBB\xBF" "dio read B\n");
+  result = Run({"run", later});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_THAT(result.err, HasSubstr("later.txt:2:"));
+}
+
 TEST_F(ScriptTest, RunStopsAtTheFirstFailureWithItsLineNumber) {
   const std::string file = WriteFile("bad.txt",
                                      "dio mode A out\n"

@@ -50,6 +50,13 @@ int Finished(const std::unique_ptr<WaveRecording>& recording, int status) {
   return status;
 }
 
+// Editors on other systems (Notepad) start a UTF-8 file with a byte-order
+// mark; it belongs to the file, not to the first command.
+void DropByteOrderMark(std::string& line) {
+  constexpr const char kMark[] = "\xEF\xBB\xBF";
+  if (line.rfind(kMark, 0) == 0) line.erase(0, sizeof kMark - 1);
+}
+
 enum class LineKind { Empty, Exit, Help, Command };
 
 LineKind Classify(const std::string& line, std::string& helpTopic) {
@@ -127,7 +134,10 @@ int RunShell(const CommonOptions& options) {
   LineContext context{&session, &options, 0};
   int status = kExitOk;
   std::string line;
+  bool first = true;
   while (ReadLine(terminal, line)) {
+    if (first && !terminal) DropByteOrderMark(line);
+    first = false;
     line = Trim(line);
     std::string topic;
     switch (Classify(line, topic)) {
@@ -170,6 +180,7 @@ int RunFile(const std::string& path, Session& session, const CommonOptions& opti
   int number = 0;
   while (std::getline(file, line)) {
     ++number;
+    if (number == 1) DropByteOrderMark(line);
     line = Trim(line);
     std::string topic;
     const LineKind kind = Classify(line, topic);
