@@ -78,6 +78,37 @@ TEST_F(ScriptTest, RunStopsAtTheFirstFailureWithItsLineNumber) {
   EXPECT_EQ(Run({"run", dir_ + "/missing.txt"}).exitCode, 2);
 }
 
+TEST_F(ScriptTest, CommandFileThatCannotBeReadFailsInEveryForm) {
+  // A folder given for the file ran nothing and reported success.
+  ToolResult result = Run({"run", dir_});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_THAT(result.err, HasSubstr("cannot read command file '" + dir_ + "'"));
+
+  result = Run({"run", dir_, "--json"});
+  EXPECT_EQ(result.exitCode, 2);
+  nlohmann::json error = result.Json()["error"];
+  EXPECT_EQ(error["kind"], "usage");
+  EXPECT_THAT(error["message"].get<std::string>(), HasSubstr("cannot read command file"));
+
+  result = Run({"--json", "run", dir_ + "/missing.txt"});
+  EXPECT_EQ(result.exitCode, 2);
+  error = result.Json()["error"];
+  EXPECT_EQ(error["exitCode"], 2);
+  EXPECT_THAT(error["message"].get<std::string>(), HasSubstr("missing.txt"));
+
+  // Nested inside a run file, the outer file stops at that line.
+  const std::string outer = WriteFile("outer.txt", "dio read A\nrun " + dir_ + "\ndio read B\n");
+  result = Run({"run", outer});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_THAT(result.err, HasSubstr("outer.txt:2:"));
+  EXPECT_THAT(result.out, Not(HasSubstr("> dio read B")));
+
+  // A pipe is a file like any other.
+  result = Run({"run", "/dev/stdin"}, "dio read C --di C=0x42\n");
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("port C: 0x42"));
+}
+
 TEST_F(ScriptTest, ShellThroughAPipe) {
   const ToolResult result = Run({"shell"},
                                 "help\n"

@@ -8,6 +8,7 @@
 #include <readline/history.h>
 #include <readline/readline.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -161,10 +162,15 @@ int RunShell(const CommonOptions& options) {
 }
 
 int RunFile(const std::string& path, Session& session, const CommonOptions& options, int depth) {
-  std::ifstream file(path);
-  if (!file) {
-    std::cerr << "qio5162: cannot read command file '" << path << "'\n";
-    return kExitUsage;
+  // A folder opens as a stream that reads nothing: it would run no line
+  // and succeed.
+  std::error_code ignored;
+  const bool folder = std::filesystem::is_directory(path, ignored);
+  std::ifstream file;
+  if (!folder) file.open(path);
+  if (folder || !file) {
+    return ReportUsageError("cannot read command file '" + path + "'" + (folder ? ": it is a folder" : ""), "run FILE",
+                            "run", options.json);
   }
   std::unique_ptr<WaveRecording> recording;
   try {
