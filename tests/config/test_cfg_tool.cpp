@@ -180,6 +180,21 @@ TEST_F(CfgTool, MissingScriptIsAnErrorAndIsNotCreated) {
   }
 }
 
+TEST_F(CfgTool, ListThatCannotBeWrittenIsAFailure) {
+  tree_.Write("");
+  ASSERT_EQ(Tool("add").code, 0);
+  const std::string err = tree_.root() + "full.txt";
+  for (const char* command : {"list", "list --json", "add"}) {
+    const std::string line =
+        std::string(QIO_CFG_TOOL) + " --root " + tree_.root() + " " + command + " >/dev/full 2>" + err;
+    const int status = std::system(line.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << command;
+    EXPECT_NE(testing::ReadFile(err).find("writing the output failed"), std::string::npos) << command;
+  }
+  // The add itself was saved: only its report was lost.
+  EXPECT_NE(Tool("list").out.find("\n1     0x140"), std::string::npos);
+}
+
 TEST_F(CfgTool, UsageErrorsExitTwo) {
   tree_.Write("");
   for (const char* command : {"", "frobnicate", "set 1 --base 0x123", "set 16", "set x",
