@@ -58,6 +58,33 @@ TEST_F(ScriptTest, RunFilesAsEditorsSaveThem) {
   EXPECT_THAT(result.err, HasSubstr("later.txt:2:"));
 }
 
+// Windows PowerShell writes 'echo ... > cmds.txt' as UTF-16LE with its mark.
+std::string Utf16(const std::string& ascii) {
+  std::string bytes = "\xFF\xFE";
+  for (const char c : ascii) {
+    bytes.push_back(c);
+    bytes.push_back('\0');
+  }
+  return bytes;
+}
+
+TEST_F(ScriptTest, RunFileInUtf16FromPowerShell) {
+  const std::string file = WriteFile("ps.txt", Utf16("# from PowerShell\r\ndio mode A out\r\n"
+                                                     "dio write A 0x3C --loopback A:B\r\ndio read B\r\n"));
+  ToolResult result = Run({"run", file});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("> dio read B"));
+  EXPECT_THAT(result.out, HasSubstr("port B: 0x3C"));
+
+  // Line numbers count as in the editor; text beyond ASCII arrives as UTF-8.
+  std::string bad = Utf16("dio read A\r\ndio read ");
+  bad += std::string("\xE4\0", 2);  // U+00E4
+  bad += Utf16("\r\n").substr(2);
+  result = Run({"run", WriteFile("bad16.txt", bad), "--json"});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_THAT(result.err, HasSubstr("bad16.txt:2: 'dio read \xC3\xA4' failed"));
+}
+
 TEST_F(ScriptTest, RunStopsAtTheFirstFailureWithItsLineNumber) {
   const std::string file = WriteFile("bad.txt",
                                      "dio mode A out\n"

@@ -9,8 +9,12 @@
 #include <readline/readline.h>
 
 #include <filesystem>
+#include <cstdint>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <memory>
+#include <sstream>
 
 #include "App.h"
 #include "Failures.h"
@@ -56,6 +60,63 @@ int Finished(const std::unique_ptr<WaveRecording>& recording, int status) {
 void DropByteOrderMark(std::string& line) {
   constexpr const char kMark[] = "\xEF\xBB\xBF";
   if (line.rfind(kMark, 0) == 0) line.erase(0, sizeof kMark - 1);
+}
+
+// The text of a UTF-16LE file (after its mark) as UTF-8; a lone surrogate
+// or a final odd byte becomes U+FFFD.
+std::string Utf16ToUtf8(const std::string& bytes) {
+  std::string text;
+  auto put = [&text](std::uint32_t c) {
+    if (c < 0x80) {
+      text += static_cast<char>(c);
+    } else if (c < 0x800) {
+      text += static_cast<char>(0xC0 | (c >> 6));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      text += static_cast<char>(0xE0 | (c >> 12));
+      text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      text += static_cast<char>(0xF0 | (c >> 18));
+      text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  };
+  auto unit = [&bytes](std::size_t i) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i]) |
+                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  };
+  std::size_t i = 0;
+  for (; i + 1 < bytes.size(); i += 2) {
+    const std::uint32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
+      const std::uint32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        put(0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    put(c >= 0xD800 && c < 0xE000 ? 0xFFFD : c);
+  }
+  if (i < bytes.size()) put(0xFFFD);
+  return text;
+}
+
+// A command file as a stream of UTF-8 lines: Windows PowerShell writes
+// redirected text as UTF-16LE with the mark FF FE.
+std::unique_ptr<std::istream> CommandLines(std::ifstream& file) {
+  if (file.peek() == 0xFF) {
+    file.get();
+    if (file.peek() == 0xFE) {
+      file.get();
+      const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+      return std::make_unique<std::istringstream>(Utf16ToUtf8(bytes));
+    }
+    file.unget();
+  }
+  return nullptr;
 }
 
 enum class LineKind { Empty, Exit, Help, Command };
@@ -182,9 +243,11 @@ int RunFile(const std::string& path, Session& session, const CommonOptions& opti
     return ReportDeviceError(error, options.json);
   }
   LineContext context{&session, &options, depth};
+  const std::unique_ptr<std::istream> converted = CommandLines(file);
+  std::istream& lines = converted != nullptr ? *converted : static_cast<std::istream&>(file);
   std::string line;
   int number = 0;
-  while (std::getline(file, line)) {
+  while (std::getline(lines, line)) {
     ++number;
     if (number == 1) DropByteOrderMark(line);
     line = Trim(line);
