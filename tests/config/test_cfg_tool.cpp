@@ -2,6 +2,7 @@
 // codes and the script's bytes.
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "CfgToolRun.h"
 
@@ -135,6 +136,41 @@ TEST_F(CfgTool, TenthTemplateWarnsAndSeventeenthIsRefused) {
   EXPECT_EQ(tree_.Read(), Templates(16));
 }
 
+// Several runs at once (a build pipeline's parallel jobs): each run's change
+// lands, and none undoes another's.
+TEST_F(CfgTool, RunsAtTheSameTimeLoseNoChange) {
+  tree_.Write("; hand-written header\r\n");
+  const std::string tool = std::string(QIO_CFG_TOOL) + " --root " + tree_.root();
+  auto together = [&tool](const std::vector<std::string>& commands) {
+    std::string line;
+    for (const std::string& command : commands) line += tool + " " + command + " >/dev/null 2>&1 & ";
+    return std::system((line + "wait").c_str());
+  };
+  ASSERT_EQ(together({"add", "add", "add", "add", "add", "add", "add", "add"}), 0);
+  ToolRun run = Tool("list --json");
+  EXPECT_EQ(run.code, 0) << run.err;
+  for (int n = 0; n < 8; ++n) {
+    EXPECT_NE(run.out.find("\"slot\": " + std::to_string(n) + ","), std::string::npos) << run.out;
+  }
+  EXPECT_EQ(run.out.find("\"slot\": 8,"), std::string::npos) << run.out;
+  EXPECT_EQ(tree_.StrayFiles(), 0);
+
+  const char* const bases[] = {"0x300", "0x340", "0x380"};
+  const char* const lines[] = {"9", "11", "12"};
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_EQ(together({"set 0 --base " + std::string(bases[round]), "set 1 --irq " + std::string(lines[round]),
+                        "set 2 --port-a out --port-c out/in", "remove " + std::to_string(5 + round)}),
+              0);
+    run = Tool("list");
+    EXPECT_NE(run.out.find(std::string("0     ") + bases[round] + "  3 "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(std::string("1     0x140  ") + lines[round] + " "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("2     0x180  5    out     in      out/in"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("\n" + std::to_string(5 + round) + "     "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\n4     0x200"), std::string::npos) << run.out;
+  }
+  EXPECT_EQ(tree_.Read().rfind("; hand-written header\r\n", 0), 0u);
+}
+
 TEST_F(CfgTool, MissingScriptIsAnErrorAndIsNotCreated) {
   for (const char* command : {"list", "add", "remove 0", "set 0 --irq 5"}) {
     ToolRun run = Tool(command);
@@ -142,6 +178,21 @@ TEST_F(CfgTool, MissingScriptIsAnErrorAndIsNotCreated) {
     EXPECT_NE(run.err.find("cannot open"), std::string::npos) << command;
     EXPECT_FALSE(tree_.Exists()) << command;
   }
+}
+
+TEST_F(CfgTool, ListThatCannotBeWrittenIsAFailure) {
+  tree_.Write("");
+  ASSERT_EQ(Tool("add").code, 0);
+  const std::string err = tree_.root() + "full.txt";
+  for (const char* command : {"list", "list --json", "add"}) {
+    const std::string line =
+        std::string(QIO_CFG_TOOL) + " --root " + tree_.root() + " " + command + " >/dev/full 2>" + err;
+    const int status = std::system(line.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << command;
+    EXPECT_NE(testing::ReadFile(err).find("writing the output failed"), std::string::npos) << command;
+  }
+  // The add itself was saved: only its report was lost.
+  EXPECT_NE(Tool("list").out.find("\n1     0x140"), std::string::npos);
 }
 
 TEST_F(CfgTool, UsageErrorsExitTwo) {

@@ -1,4 +1,10 @@
 // Help, usage errors, device errors, target selection, list and info.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
 #include "ToolRunner.h"
 
 namespace qio::tool::test {
@@ -165,6 +171,25 @@ TEST_F(CliTest, InfoDecodesFeaturesAndEveryProperty) {
   const ToolResult text = Run({"info"});
   EXPECT_THAT(text.out, HasSubstr("features: library \"Ver 2.1\""));
   EXPECT_THAT(text.out, Not(HasSubstr("error")));
+}
+
+// Output that cannot be written (a full disk behind a redirection) is a
+// failure: the result is lost, so exit code 0 would tell a script otherwise.
+TEST_F(CliTest, OutputThatCannotBeWrittenIsAFailure) {
+  const std::string err = dir_ + "/err.txt";
+  auto run = [&err](const std::string& args) {
+    const int status = std::system((std::string(QIO5162_TOOL) + " " + args + " >/dev/full 2>" + err).c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  for (const char* args : {"list", "list --json", "--virtual-time dio read A --json", "--help"}) {
+    EXPECT_EQ(run(args), 1) << args;
+    std::ifstream file(err);
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_THAT(text, HasSubstr("qio5162: writing the output failed")) << args;
+  }
+  // A command that failed keeps its own exit code.
+  EXPECT_EQ(run("dio read D --json"), 2);
+  EXPECT_EQ(Run({"list"}).exitCode, 0);
 }
 
 }  // namespace

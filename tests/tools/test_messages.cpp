@@ -77,6 +77,26 @@ TEST_F(MessagesTest, UsageErrorsHonourJson) {
   EXPECT_EQ(result.Json()["error"]["message"], "port '3': expected A, B or C (or 0, 1, 2)");
 }
 
+TEST_F(MessagesTest, JsonErrorsQuoteBytesThatAreNotUtf8) {
+  // A Latin-1 argument or file name goes into the message as it was typed:
+  // the document must still be JSON, with the bad bytes replaced.
+  ToolResult result = Run({"dio", "read", "B\xff\xfe", "--json"});
+  EXPECT_EQ(result.exitCode, 2) << result.err;
+  nlohmann::json error = result.Json()["error"];
+  EXPECT_EQ(error["kind"], "usage");
+  EXPECT_THAT(error["message"].get<std::string>(), HasSubstr("port 'B\xEF\xBF\xBD\xEF\xBF\xBD'"));
+
+  result = Run({"list", "--registry", dir_ + "/caf\xe9.reg", "--json"});
+  EXPECT_NE(result.exitCode, 0);
+  EXPECT_LT(result.exitCode, 3) << result.err;
+  error = result.Json()["error"];
+  EXPECT_THAT(error["message"].get<std::string>(), HasSubstr("caf\xEF\xBF\xBD.reg"));
+
+  result = Run({"shell", "--json"}, "dio read A\xe4\n");
+  EXPECT_EQ(result.exitCode, 2) << result.err;
+  EXPECT_EQ(result.Json()["error"]["kind"], "usage");
+}
+
 TEST_F(MessagesTest, PortsAreUsageErrorsInEveryNotation) {
   for (const char* port : {"3", "D", "B1"}) {
     const ToolResult result = Run({"dio", "read", port});
@@ -259,6 +279,31 @@ TEST_F(MessagesTest, BoardsThatDidNotLoadAreNamed) {
   EXPECT_EQ(result.exitCode, 1);
   ASSERT_EQ(result.Json()["devices"].size(), 1u);
   EXPECT_EQ(result.Json()["devices"][0]["base"], 0x340);
+}
+
+TEST_F(MessagesTest, BoardKeyTheDeviceManagerSkipsIsNamedToo) {
+  // A hand edit that leaves the prefix two letters long: the device manager
+  // skips the key before any driver sees it, so no "failed" line comes.
+  std::string text = BoardRegistry(0x300, 5, "00,00,00");
+  text.replace(text.find("\"Q62\""), 5, "\"Q6\"");
+  const std::string path = WriteFile("prefix.reg", text + "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Other]\r\n\"X\"=dword:1\r\n");
+  ToolResult result = Run({"--registry", path, "list"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_THAT(result.err, HasSubstr("not every board configured in '" + path + "' loaded"));
+  EXPECT_THAT(result.err, HasSubstr("skipped Drivers\\BuiltIn\\ZQS5162S0: \"Prefix\" \"Q6\""));
+  // A key of no board (not ours, no "Dll") is no problem of the list.
+  EXPECT_THAT(result.err, Not(HasSubstr("Other")));
+  result = Run({"--registry", path, "list", "--json"});
+  EXPECT_EQ(result.exitCode, 1);
+  ASSERT_EQ(result.Json()["bootProblems"].size(), 1u);
+
+  // Beside a board that loads, only the skipped board is named.
+  const std::string mixed = WriteFile("mixed.reg", BoardRegistry(0x340, 9, "00,00,00", 1) + "\r\n" + text.substr(10));
+  result = Run({"--registry", mixed, "list", "--json"});
+  EXPECT_EQ(result.exitCode, 1);
+  ASSERT_EQ(result.Json()["devices"].size(), 1u);
+  ASSERT_EQ(result.Json()["bootProblems"].size(), 1u);
+  EXPECT_THAT(result.Json()["bootProblems"][0].get<std::string>(), HasSubstr("ZQS5162S0"));
 }
 
 TEST_F(MessagesTest, EventsCountWordsAndTheTimeOutCode) {

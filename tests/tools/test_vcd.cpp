@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -256,6 +257,17 @@ TEST_F(VcdTest, UnwritableFileIsAUsageError) {
   EXPECT_EQ(result.exitCode, 2);
   EXPECT_THAT(result.err, HasSubstr("--vcd: cannot write"));
   EXPECT_EQ(Run({"list", "--vcd-bits"}).exitCode, 2);
+
+  // A folder given for the file: refused before the command runs, not
+  // found out at its end after a document that reads as success.
+  const std::string folder = dir_ + "/waves";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  const ToolResult json = Run({"dio", "read", "A", "--vcd", folder, "--json"});
+  EXPECT_EQ(json.exitCode, 2);
+  EXPECT_EQ(json.Json()["error"]["kind"], "usage");
+  EXPECT_THAT(json.Json()["error"]["message"].get<std::string>(), HasSubstr("--vcd: cannot write"));
+  EXPECT_FALSE(std::filesystem::exists(folder + ".part"));
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
 }  // namespace

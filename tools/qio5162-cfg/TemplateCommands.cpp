@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ScriptLock.h"
 #include "config/templates/TemplateTable.h"
 
 namespace qio::tools {
@@ -180,6 +181,7 @@ int RunList(const CommandContext& context, bool json) {
 }
 
 int RunAdd(const CommandContext& context) {
+  const ScriptLock lock(context.scriptPath);
   StreamSink sink(context.err);
   TemplateTable table(&sink);
   if (!LoadTable(context, table)) return kExitFailure;
@@ -195,6 +197,7 @@ int RunAdd(const CommandContext& context) {
 }
 
 int RunRemove(const CommandContext& context, int slot) {
+  const ScriptLock lock(context.scriptPath);
   TemplateTable table;
   if (!LoadTable(context, table) || !RequireTemplate(context, table, slot)) return kExitFailure;
   table.RemoveSlot(slot);
@@ -204,6 +207,7 @@ int RunRemove(const CommandContext& context, int slot) {
 }
 
 int RunSet(const CommandContext& context, const SetRequest& request) {
+  const ScriptLock lock(context.scriptPath);
   StreamSink sink(context.err);
   TemplateTable table(&sink);
   if (!LoadTable(context, table) || !RequireTemplate(context, table, request.slot)) {

@@ -12,6 +12,7 @@
 // (a windowed editor) are added the same way.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <iostream>
 #include <string>
 
@@ -166,5 +167,13 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
   const CommandContext context{*path, std::cout, std::cerr};
-  return action(context);
+  const int status = action(context);
+  // A listing redirected to a full disk is lost: that is no success.
+  std::cout.flush();
+  const bool written = static_cast<bool>(std::cout) && std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  if (!written) {
+    std::cerr << "qio5162-cfg: writing the output failed\n";
+    if (status == kExitOk) return kExitFailure;
+  }
+  return status;
 }

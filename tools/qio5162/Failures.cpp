@@ -27,7 +27,8 @@ std::size_t EditDistance(const std::string& a, const std::string& b) {
 }
 
 void PrintJson(const nlohmann::json& record) {
-  std::cout << nlohmann::json{{"error", record}}.dump(2) << std::endl;
+  std::cout << nlohmann::json{{"error", record}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+            << std::endl;
 }
 
 }  // namespace

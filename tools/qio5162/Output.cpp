@@ -47,7 +47,9 @@ void Output::Progress(const std::string& text) { InPlace(text, false); }
 
 void Output::Finish() {
   if (json_) {
-    std::fprintf(stream_, "%s\n", data_.dump(2).c_str());
+    // Names typed in another encoding (a Latin-1 file name) keep the
+    // document valid: their bytes become U+FFFD.
+    std::fprintf(stream_, "%s\n", data_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
   } else {
     EndInPlace();
   }

@@ -171,10 +171,26 @@ std::string Session::BootReport() const {
 }
 
 std::vector<std::string> Session::BootProblems() const {
+  const std::vector<std::string> lines = Split(BootReport(), '\n');
+  // Keys the target plugged a board for ("board at 0x300 IRQ 5 for KEY"): a
+  // key of these that the device manager skipped (a bad "Prefix", say) is a
+  // board that did not load; other skipped keys are no boards at all.
+  std::vector<std::string> boardKeys;
+  for (const std::string& line : lines) {
+    const std::size_t at = line.find(" for ");
+    if (line.rfind("board at ", 0) == 0 && at != std::string::npos) boardKeys.push_back(line.substr(at + 5));
+  }
+  auto skippedBoard = [&boardKeys](const std::string& line) {
+    if (line.rfind("skipped ", 0) != 0) return false;
+    for (const std::string& key : boardKeys) {
+      if (line.compare(8, key.size() + 2, key + ": ") == 0) return true;
+    }
+    return false;
+  };
   std::vector<std::string> problems;
-  for (const std::string& line : Split(BootReport(), '\n')) {
+  for (const std::string& line : lines) {
     if (line.rfind("failed ", 0) == 0 || line.rfind("no board for ", 0) == 0 ||
-        line.rfind("no second board for ", 0) == 0) {
+        line.rfind("no second board for ", 0) == 0 || skippedBoard(line)) {
       problems.push_back(line);
     }
   }

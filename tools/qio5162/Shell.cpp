@@ -8,8 +8,13 @@
 #include <readline/history.h>
 #include <readline/readline.h>
 
+#include <filesystem>
+#include <cstdint>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <memory>
+#include <sstream>
 
 #include "App.h"
 #include "Failures.h"
@@ -48,6 +53,70 @@ std::string Trim(const std::string& text) {
 int Finished(const std::unique_ptr<WaveRecording>& recording, int status) {
   if (recording != nullptr && !recording->Finish() && status == kExitOk) return kExitDevice;
   return status;
+}
+
+// Editors on other systems (Notepad) start a UTF-8 file with a byte-order
+// mark; it belongs to the file, not to the first command.
+void DropByteOrderMark(std::string& line) {
+  constexpr const char kMark[] = "\xEF\xBB\xBF";
+  if (line.rfind(kMark, 0) == 0) line.erase(0, sizeof kMark - 1);
+}
+
+// The text of a UTF-16LE file (after its mark) as UTF-8; a lone surrogate
+// or a final odd byte becomes U+FFFD.
+std::string Utf16ToUtf8(const std::string& bytes) {
+  std::string text;
+  auto put = [&text](std::uint32_t c) {
+    if (c < 0x80) {
+      text += static_cast<char>(c);
+    } else if (c < 0x800) {
+      text += static_cast<char>(0xC0 | (c >> 6));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      text += static_cast<char>(0xE0 | (c >> 12));
+      text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      text += static_cast<char>(0xF0 | (c >> 18));
+      text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  };
+  auto unit = [&bytes](std::size_t i) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i]) |
+                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  };
+  std::size_t i = 0;
+  for (; i + 1 < bytes.size(); i += 2) {
+    const std::uint32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
+      const std::uint32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        put(0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    put(c >= 0xD800 && c < 0xE000 ? 0xFFFD : c);
+  }
+  if (i < bytes.size()) put(0xFFFD);
+  return text;
+}
+
+// A command file as a stream of UTF-8 lines: Windows PowerShell writes
+// redirected text as UTF-16LE with the mark FF FE.
+std::unique_ptr<std::istream> CommandLines(std::ifstream& file) {
+  if (file.peek() == 0xFF) {
+    file.get();
+    if (file.peek() == 0xFE) {
+      file.get();
+      const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+      return std::make_unique<std::istringstream>(Utf16ToUtf8(bytes));
+    }
+    file.unget();
+  }
+  return nullptr;
 }
 
 enum class LineKind { Empty, Exit, Help, Command };
@@ -127,7 +196,10 @@ int RunShell(const CommonOptions& options) {
   LineContext context{&session, &options, 0};
   int status = kExitOk;
   std::string line;
+  bool first = true;
   while (ReadLine(terminal, line)) {
+    if (first && !terminal) DropByteOrderMark(line);
+    first = false;
     line = Trim(line);
     std::string topic;
     switch (Classify(line, topic)) {
@@ -151,10 +223,15 @@ int RunShell(const CommonOptions& options) {
 }
 
 int RunFile(const std::string& path, Session& session, const CommonOptions& options, int depth) {
-  std::ifstream file(path);
-  if (!file) {
-    std::cerr << "qio5162: cannot read command file '" << path << "'\n";
-    return kExitUsage;
+  // A folder opens as a stream that reads nothing: it would run no line
+  // and succeed.
+  std::error_code ignored;
+  const bool folder = std::filesystem::is_directory(path, ignored);
+  std::ifstream file;
+  if (!folder) file.open(path);
+  if (folder || !file) {
+    return ReportUsageError("cannot read command file '" + path + "'" + (folder ? ": it is a folder" : ""), "run FILE",
+                            "run", options.json);
   }
   std::unique_ptr<WaveRecording> recording;
   try {
@@ -166,10 +243,13 @@ int RunFile(const std::string& path, Session& session, const CommonOptions& opti
     return ReportDeviceError(error, options.json);
   }
   LineContext context{&session, &options, depth};
+  const std::unique_ptr<std::istream> converted = CommandLines(file);
+  std::istream& lines = converted != nullptr ? *converted : static_cast<std::istream&>(file);
   std::string line;
   int number = 0;
-  while (std::getline(file, line)) {
+  while (std::getline(lines, line)) {
     ++number;
+    if (number == 1) DropByteOrderMark(line);
     line = Trim(line);
     std::string topic;
     const LineKind kind = Classify(line, topic);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -116,7 +117,12 @@ WaveRecording::WaveRecording(std::string path, QioSimBoard* board, std::string b
     : path_(std::move(path)), partPath_(path_ + ".part"), board_(board), boardText_(std::move(boardText)),
       bits_(bits) {
   {
-    // Find out now, not after the run, whether the file can be written.
+    // Find out now, not after the run, whether the file can be written
+    // (a folder takes the part file but not the rename over it).
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path_, ignored)) {
+      throw UsageError("--vcd: cannot write '" + path_ + "': it is a folder");
+    }
     std::ofstream probe(partPath_, std::ios::binary | std::ios::trunc);
     if (!probe) throw UsageError("--vcd: cannot write '" + path_ + "'");
   }
