@@ -19,6 +19,7 @@ namespace {
 // Releases what InitDevice built, in reverse order; safe on a partly built
 // record (null handles are skipped).
 void ReleaseDevice(DeviceContext* ctx, bool counterEngineReady) {
+  ReleaseDeviceNumber(ctx);
   CloseNamedEvents(*ctx);
   if (counterEngineReady) CounterEngineRelease(*ctx);
   for (Handle* handle : {&ctx->interruptEvent, &ctx->openSettled}) {
@@ -104,7 +105,11 @@ DeviceContext* InitDevice(const char* activeKey) {
       ReleaseDevice(ctx, true);
       return nullptr;
     }
-    RegisterDevice(*ctx);
+    {
+      auto registration = LockRegistration();
+      RegisterDevice(*ctx);
+      HoldDeviceNumber(ctx);
+    }
     CreateNamedEvents(*ctx);
     return ctx;
   } catch (...) {  // out of memory part-way: nothing of the record survives

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -144,7 +145,34 @@ RegistryEntry DwordEntry(const char* name, std::uint32_t& value) {
   return {name, platform::kRegDword, sizeof value, &value};
 }
 
+std::mutex& RegistrationMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// The records of the running boards; guarded by RegistrationMutex().
+std::vector<const DeviceContext*>& RunningBoards() {
+  static std::vector<const DeviceContext*> boards;
+  return boards;
+}
+
+bool NumberHeld(int number) {
+  for (const DeviceContext* board : RunningBoards()) {
+    if (board->deviceNumber == number) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+std::unique_lock<std::mutex> LockRegistration() { return std::unique_lock<std::mutex>(RegistrationMutex()); }
+
+void HoldDeviceNumber(const DeviceContext* ctx) { RunningBoards().push_back(ctx); }
+
+void ReleaseDeviceNumber(const DeviceContext* ctx) {
+  std::scoped_lock lock(RegistrationMutex());
+  std::erase(RunningBoards(), ctx);
+}
 
 bool AccessRegistry(std::string_view keyPath, std::span<RegistryEntry> table, RegistryMode mode) {
   if (mode == RegistryMode::kRead) {
@@ -254,6 +282,7 @@ int LookUpDeviceNumber(const DeviceContext& ctx) {
     // Numbers the driver never assigns cannot name this board's events.
     const int number = ParseDeviceNumber(subkey);
     if (number < 0 || number > protocol::kMaxDeviceNumber) continue;
+    if (NumberHeld(number)) continue;  // another board's key repeats this index
     return number;
   }
   return -1;
@@ -261,11 +290,14 @@ int LookUpDeviceNumber(const DeviceContext& ctx) {
 
 int AssignDeviceNumber() {
   RegKey list = 0;
+  std::array<bool, protocol::kMaxDeviceNumber + 1> used{};
   if (platform::RegOpenKey(platform::kLocalMachine, protocol::kSharedListKey, &list) != platform::kErrorSuccess) {
+    for (int n = 0; n <= protocol::kMaxDeviceNumber; ++n) {
+      if (!NumberHeld(n)) return n;
+    }
     return 0;
   }
   KeyGuard guard(list);
-  std::array<bool, protocol::kMaxDeviceNumber + 1> used{};
   for (std::uint32_t index = 0;; ++index) {
     char name[kAssignNameChars];
     std::uint32_t chars = kAssignNameChars;
@@ -276,7 +308,7 @@ int AssignDeviceNumber() {
     if (number >= 0 && number <= protocol::kMaxDeviceNumber) used[number] = true;
   }
   for (int n = 0; n <= protocol::kMaxDeviceNumber; ++n) {
-    if (!used[n]) return n;
+    if (!used[n] && !NumberHeld(n)) return n;
   }
   return 0;
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -75,12 +76,22 @@ bool ReadStreamName(DeviceContext& ctx, std::string_view activeKey);
 bool ReadInitialConfiguration(DeviceContext& ctx, std::string_view activeKey);
 
 // The device number of a known board: a service subkey whose "BoardID" and
-// "DeviceIndex" match; -1 when there is none.
+// "DeviceIndex" match and whose number no other running board holds; -1 when
+// there is none.
 int LookUpDeviceNumber(const DeviceContext& ctx);
 
-// The smallest number 0..254 not used by a subkey of the shared list; 0 when
-// all are used or the list does not exist.
+// The smallest number 0..254 not used by a subkey of the shared list nor held
+// by a running board; 0 when all are used or the list does not exist.
 int AssignDeviceNumber();
+
+// The device numbers that the boards this module runs hold, from their
+// registration until their record is released. Two board keys with the same
+// "DeviceIndex" would otherwise both find the first one's subkey and run as
+// one device, on one set of settings and named events. The registration lock
+// keeps a look-up and the hold that follows it together.
+std::unique_lock<std::mutex> LockRegistration();
+void HoldDeviceNumber(const DeviceContext* ctx);
+void ReleaseDeviceNumber(const DeviceContext* ctx);
 
 // Finds or assigns deviceNumber, writes the per-device subkeys of a new board,
 // re-reads the settings in force and refreshes the device names. The outcome

@@ -1,9 +1,12 @@
 // Registration of the board under the two service keys, as the hosted target
 // boots the driver from its registry.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "qio/protocol/ioctl.h"
 #include "registry_text.h"
+#include "request_bytes.h"
 #include "target_session.h"
 
 namespace qio::test {
@@ -119,6 +122,41 @@ TEST_F(RegistrationBootTest, BoardRegisteredAsSevenNamesItsEvents007) {
   OpenNamedEvent("ZQS_EVT_DI_INTERRUPT5_007");
   OpenNamedEvent("ZQS_EVT_TERMINATE_CNT0_007");
   EXPECT_EQ(platform::OpenEvent("ZQS_EVT_DI_INTERRUPT5_000"), platform::kNullHandle);
+}
+
+// Two board keys that an integrator gave the same "DeviceIndex": each board is
+// its own device, with its own settings, stream device and named events; the
+// second is not folded into the number the first was registered under.
+TEST_F(RegistrationBootTest, TwoBoardsWithTheSameIndexGetTwoDeviceNumbers) {
+  Boot(
+      "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\ZQS5162S1]\n"
+      "\"Prefix\"=\"Q62\"\n\"Dll\"=\"Zqs5162s.dll\"\n\"Order\"=dword:0\n\"DeviceIndex\"=dword:0\n"
+      "\"IoBase\"=dword:200\n\"IoLen\"=dword:40\n\"Irq\"=dword:7\n\"TimerClock\"=dword:14\n"
+      "\"DigPortCfg\"=hex:01,00,00\n");
+  const std::string text = Registry();
+  const auto first = SectionLines(text, Sub(kService, "Device000"));
+  const auto second = SectionLines(text, Sub(kService, "Device001"));
+  ASSERT_EQ(first.size(), 13u) << text;
+  ASSERT_EQ(second.size(), 13u) << text;
+  EXPECT_NE(first[3], second[3]) << "each device number names its own stream device";
+  std::vector<std::string> bases = {first[8], second[8]};
+  std::sort(bases.begin(), bases.end());
+  EXPECT_EQ(bases, (std::vector<std::string>{"\"BaseAddress\"=dword:00000200", "\"BaseAddress\"=dword:00000300"}));
+  EXPECT_EQ(SectionLines(text, Sub(kShared, "Device001")).size(), 4u);
+  OpenNamedEvent("ZQS_EVT_DI_INTERRUPT0_001");
+  OpenNamedEvent("ZQS_EVT_TERMINATE_CNT1_001");
+  // Each stream device runs on its own board's settings: port A is an output
+  // on the board at 0x200 only.
+  QioStream* q621 = Open("Q621:");
+  QioStream* q622 = Open("Q622:");
+  ASSERT_NE(q621, nullptr);
+  ASSERT_NE(q622, nullptr);
+  const TargetReply at300 = Ioctl(q621, protocol::IOCTL_PROPERTY_GET, Bytes().U32(0).get(), 3);
+  const TargetReply at200 = Ioctl(q622, protocol::IOCTL_PROPERTY_GET, Bytes().U32(0).get(), 3);
+  ASSERT_EQ(at300.result, 1);
+  ASSERT_EQ(at200.result, 1);
+  EXPECT_EQ(at300.out, (std::vector<std::uint8_t>{0, 0, 0}));
+  EXPECT_EQ(at200.out, (std::vector<std::uint8_t>{1, 0, 0}));
 }
 
 }  // namespace
