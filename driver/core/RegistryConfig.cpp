@@ -145,15 +145,17 @@ RegistryEntry DwordEntry(const char* name, std::uint32_t& value) {
   return {name, platform::kRegDword, sizeof value, &value};
 }
 
+// Both are never destroyed: a board may be released by a shutdown at the
+// process's exit, after the statics of this module would have gone.
 std::mutex& RegistrationMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* mutex = new std::mutex;
+  return *mutex;
 }
 
 // The records of the running boards; guarded by RegistrationMutex().
 std::vector<const DeviceContext*>& RunningBoards() {
-  static std::vector<const DeviceContext*> boards;
-  return boards;
+  static auto* boards = new std::vector<const DeviceContext*>;
+  return *boards;
 }
 
 bool NumberHeld(int number) {
