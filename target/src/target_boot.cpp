@@ -316,6 +316,12 @@ int qio_target_sleep(QioTarget* target, uint32_t milliseconds) {
     if (const int status = CheckTargetLocked(target, "qio_target_sleep"); status != QIO_TARGET_OK) return status;
   }
   pf::Sleep(milliseconds);
+  // A shutdown meanwhile stops the virtual clock, which ends the sleep early:
+  // the sleep did not take its time, so it does not report success.
+  auto lock = LockTargets();
+  if (!IsRunningLocked(target)) {
+    return Result(QIO_TARGET_E_STATE, "qio_target_sleep: the target was shut down during the sleep");
+  }
   return Succeed();
 }
 
