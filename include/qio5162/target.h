@@ -260,7 +260,9 @@ QIO_TARGET_API int qio_sim_next_terminal_count(QioSimBoard* board, unsigned coun
 QIO_TARGET_API uint64_t qio_target_now_ns(QioTarget* target);
 /* Waits `milliseconds` on the platform clock (in virtual time, virtual
  * milliseconds, taking no real time when nothing else runs); 0 lets the
- * other ready threads of the target run first. */
+ * other ready threads of the target run first. QIO_TARGET_E_STATE when the
+ * target is shut down before the sleep ends (in virtual time the sleep then
+ * ends early). */
 QIO_TARGET_API int qio_target_sleep(QioTarget* target, uint32_t milliseconds);
 /* The calling thread stops being a thread of the target until its next call
  * into it: the clock goes on without it. Does nothing in real time or on a

@@ -99,10 +99,16 @@ class KeyHandleTable {
     return &slot;
   }
 
-  void Free(std::uint32_t index) {
+  // Never fails: keys are closed in destructors. With no memory to queue the
+  // slot for reuse, the slot is simply not reused.
+  void Free(std::uint32_t index) noexcept {
     slots_[index].key.reset();
     slots_[index].generation = (slots_[index].generation + 1) & kGenerationMask;
-    free_.push_back(index);
+    try {
+      free_.push_back(index);
+    } catch (const std::bad_alloc&) {
+      NoteResourceFailure();
+    }
   }
 
   std::vector<Slot> slots_;

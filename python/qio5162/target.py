@@ -226,8 +226,19 @@ class Target:
 
     def sleep(self, milliseconds):
         """Waits `milliseconds` on the platform clock (``qio_target_sleep``); on the virtual clock
-        this takes no real time when nothing else runs. 0 lets the target's ready threads run."""
-        self._harness_call("qio_target_sleep", self._pointer, cv.u32(milliseconds, "milliseconds"))
+        this takes no real time when nothing else runs. 0 lets the target's ready threads run.
+        A shutdown from another thread does not wait for the sleep: on the virtual clock it ends
+        the sleep, which then raises :class:`TargetClosedError`."""
+        milliseconds = cv.u32(milliseconds, "milliseconds")
+        with self._calls:
+            if not self._running:
+                raise TargetClosedError("qio_target_sleep")
+        # Not counted as a call in progress: the harness refuses a target shut down meanwhile.
+        result = n.harness().qio_target_sleep(self._pointer, milliseconds)
+        if result != 0:
+            if not self._running:
+                raise TargetClosedError("qio_target_sleep")
+            raise TargetError(result, n.last_message(), "qio_target_sleep")
 
     def _clock(self):
         """Seconds on the clock that the target's waits follow, for deadlines of waits made of

@@ -3,6 +3,7 @@
 // against the board's pins, before the model is touched.
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,16 +15,39 @@ struct QioSimBoard {
   std::uint16_t ioBase = 0;
   unsigned irq = 0;
   std::unique_ptr<qio::sim::Board> model;  // powered (its timer running) while it exists
+  QioSimBoard* nextRetired = nullptr;
 };
 
 namespace qio::target {
+namespace {
+
+// When the last reference to a board goes, its model is destroyed but the
+// small record stays, for the life of the process, on this list: no later
+// board gets the address of an earlier one, so a pointer kept from an earlier
+// boot is refused instead of driving the board plugged since. Linked through
+// the records themselves, so retiring needs no memory.
+std::mutex& RetiredMutex() {
+  static auto* mutex = new std::mutex;  // outlives static destruction: a shutdown at exit retires boards
+  return *mutex;
+}
+QioSimBoard* retiredBoards = nullptr;  // guarded by RetiredMutex()
+
+void RetireBoard(QioSimBoard* board) noexcept {
+  board->model.reset();
+  std::scoped_lock lock(RetiredMutex());
+  board->nextRetired = retiredBoards;
+  retiredBoards = board;
+}
+
+}  // namespace
 
 std::shared_ptr<QioSimBoard> CreateBoardModel(std::uint16_t ioBase, unsigned irq, std::string*) {
-  auto board = std::make_shared<QioSimBoard>();
-  board->ioBase = ioBase;
-  board->irq = irq;
-  board->model = std::make_unique<qio::sim::Board>(ioBase, irq);
-  return board;
+  RetiredMutex();  // made now, where running short of memory is handled, not when the board goes
+  auto record = std::make_unique<QioSimBoard>();
+  record->ioBase = ioBase;
+  record->irq = irq;
+  record->model = std::make_unique<qio::sim::Board>(ioBase, irq);
+  return std::shared_ptr<QioSimBoard>(record.release(), RetireBoard);  // retires the record if this throws
 }
 
 bool AttachBoardModel(QioSimBoard& board) { return board.model->Attach(); }

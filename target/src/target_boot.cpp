@@ -44,6 +44,26 @@ pf::CriticalSection& TargetMutex() {
 
 QioTarget* running = nullptr;  // guarded by TargetMutex()
 
+// Targets that were shut down keep their memory, emptied, for the life of the
+// process: no later target gets the address of an earlier one, so a pointer
+// kept from before a shutdown is refused instead of being taken for the
+// target booted since. Guarded by TargetMutex(); every boot reserves its slot.
+std::vector<std::unique_ptr<QioTarget>>& RetiredTargets() {
+  static auto* retired = new std::vector<std::unique_ptr<QioTarget>>;  // outlives static destruction
+  return *retired;
+}
+
+void RetireLocked(QioTarget* target) {
+  target->report = {};
+  target->boards = {};
+  auto& retired = RetiredTargets();
+  if (retired.size() < retired.capacity()) {
+    retired.emplace_back(target);
+  } else {
+    delete target;  // no slot: a boot that ran short of memory, whose target was never handed out
+  }
+}
+
 // Shuts the target down; *message tells what was left behind. The lock is
 // held by the caller.
 int ShutdownLocked(QioTarget* target, std::string* message) {
@@ -58,7 +78,7 @@ int ShutdownLocked(QioTarget* target, std::string* message) {
   // Last: what is left over waits on, and goes on under, real time.
   if ((target->flags & QIO_TARGET_VIRTUAL_TIME) != 0) pf::StopVirtualClock();
   running = nullptr;
-  delete target;
+  RetireLocked(target);
 
   std::string left;
   if (kept > 0) left += std::to_string(kept) + " driver(s) still in a call and left loaded; ";
@@ -88,6 +108,7 @@ void ShutdownAtExitOnce() {
 // target while it is being built, so that a failed boot can be undone.
 int BootLocked(const char* function, const std::vector<RegistryText>& texts, unsigned flags,
                std::unique_ptr<QioTarget>* partial) {
+  RetiredTargets().reserve(RetiredTargets().size() + 1);
   pf::RegClearAll();
   std::vector<RegistryText> parts{{kBaseRegistry, "shipped base registry"}};
   if ((flags & QIO_TARGET_BARE) == 0) parts.push_back({kDefaultRegistry, "shipped default registry"});
@@ -295,6 +316,12 @@ int qio_target_sleep(QioTarget* target, uint32_t milliseconds) {
     if (const int status = CheckTargetLocked(target, "qio_target_sleep"); status != QIO_TARGET_OK) return status;
   }
   pf::Sleep(milliseconds);
+  // A shutdown meanwhile stops the virtual clock, which ends the sleep early:
+  // the sleep did not take its time, so it does not report success.
+  auto lock = LockTargets();
+  if (!IsRunningLocked(target)) {
+    return Result(QIO_TARGET_E_STATE, "qio_target_sleep: the target was shut down during the sleep");
+  }
   return Succeed();
 }
 

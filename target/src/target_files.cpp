@@ -20,7 +20,10 @@ constexpr off_t kMaxFileBytes = 64 * 1024 * 1024;
 
 // Reads the whole file at `path`. False with `*why` set when it cannot.
 bool ReadRegistryFile(const char* path, std::string* bytes, std::string* why) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a named pipe would wait for a writer (for
+  // ever, if none comes) before the checks below could refuse it; reads of a
+  // regular file do not heed the flag.
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     *why = std::strerror(errno);
     return false;

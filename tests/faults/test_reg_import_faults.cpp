@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "fault_sweep.h"
 #include "qio/platform/errors.h"
@@ -98,6 +99,27 @@ TEST_F(RegImportFaults, EveryFailedAllocationLeavesTheRegistryAsItWas) {
   std::uint32_t size = 0;
   EXPECT_EQ(pf::RegQueryValue(deep, "Deep", nullptr, nullptr, &size), pf::kErrorInvalidHandle);
   EXPECT_EQ(pf::RegCloseKey(deep), pf::kErrorSuccess);
+}
+
+TEST_F(RegImportFaults, ClosingKeysNeedsNoMemory) {
+  // Drivers close keys in destructors: a close that runs short of memory
+  // must still close the key and report success, not throw.
+  std::vector<pf::RegKey> keys(600);
+  for (pf::RegKey& key : keys) {
+    ASSERT_EQ(pf::RegOpenKey(pf::kLocalMachine, "Drivers\\BuiltIn\\ZQS5162S0", &key), pf::kErrorSuccess);
+  }
+  pf::ArmFault(pf::FaultKind::Allocation, 1, pf::FaultScope::CallingThread, true);
+  std::size_t closed = 0;
+  for (pf::RegKey key : keys) closed += pf::RegCloseKey(key) == pf::kErrorSuccess ? 1 : 0;
+  pf::DisarmFaults();
+  EXPECT_EQ(closed, keys.size());
+  std::uint32_t size = 0;
+  EXPECT_EQ(pf::RegQueryValue(keys.back(), "IoBase", nullptr, nullptr, &size), pf::kErrorInvalidHandle);
+  // The table goes on: keys open and close as before.
+  pf::RegKey again = pf::kNullHandle;
+  ASSERT_EQ(pf::RegOpenKey(pf::kLocalMachine, "Drivers\\BuiltIn\\ZQS5162S0", &again), pf::kErrorSuccess);
+  EXPECT_EQ(pf::RegQueryValue(again, "IoBase", nullptr, nullptr, &size), pf::kErrorSuccess);
+  EXPECT_EQ(pf::RegCloseKey(again), pf::kErrorSuccess);
 }
 
 }  // namespace

@@ -95,6 +95,34 @@ def test_shutdown_with_a_python_thread_still_in_a_wait():
     assert not target.running
 
 
+def test_shutdown_ends_a_long_sleep_of_another_python_thread():
+    target = qio5162.Target(virtual_time=True)
+    entered = threading.Event()
+    outcome = []
+
+    def sleeper():
+        target.now_ns()  # holds the clock from here until it sleeps
+        entered.set()
+        try:
+            target.sleep(90_000)  # shutdown detaches: paced, this would take 90 s of real time
+            outcome.append("slept")
+        except qio5162.TargetClosedError:
+            outcome.append("shut down")
+
+    worker = threading.Thread(target=sleeper)
+    worker.start()
+    qio5162.detach_thread()
+    assert entered.wait(WALL_LIMIT_S)
+    target.sleep(10)  # runs once the sleeper waits on the clock
+    wall = time.monotonic()
+    target.shutdown()
+    assert time.monotonic() - wall < WALL_LIMIT_S  # not the rest of the sleep
+    qio5162.detach_thread()
+    worker.join(WALL_LIMIT_S)
+    assert not worker.is_alive()
+    assert outcome == ["shut down"]
+
+
 def test_a_detached_thread_may_sleep_with_the_os_while_the_target_runs_on(virtual):
     board = virtual.board_of(0)
     board.set_counter_input(1, 1000.0)

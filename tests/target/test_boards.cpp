@@ -128,6 +128,25 @@ TEST_F(BoardTest, BoardsAreGoneAfterShutdown) {
   EXPECT_EQ(qio_target_board(target, kBase), nullptr);
 }
 
+TEST_F(BoardTest, BoardsOfEarlierBootsStayRefusedAfterLaterBoots) {
+  // A board pointer kept from a target shut down earlier must not drive the
+  // board plugged since, whatever address the new one got.
+  std::vector<QioSimBoard*> earlier;
+  for (int boot = 0; boot < 16; ++boot) {
+    QioTarget* target = Boot("", 0);
+    QioSimBoard* board = qio_target_board(target, kBase);
+    ASSERT_NE(board, nullptr);
+    for (QioSimBoard* old : earlier) {
+      EXPECT_EQ(qio_sim_set_di(old, 0, 0x5A), QIO_TARGET_E_ARGUMENT) << "boot " << boot;
+    }
+    uint8_t levels = 0;
+    ASSERT_EQ(qio_sim_get_pins(board, 0, &levels), QIO_TARGET_OK);
+    EXPECT_NE(levels, 0x5A) << "boot " << boot << ": an earlier board's pointer drove this board";
+    ASSERT_EQ(qio_target_shutdown(target), QIO_TARGET_OK) << qio_target_last_message();
+    earlier.push_back(board);
+  }
+}
+
 TEST_F(BoardTest, PinArgumentsAreCheckedBeforeTheModel) {
   QioTarget* target = Boot("", QIO_TARGET_BARE | QIO_TARGET_NO_BOARDS);
   QioSimBoard* board = nullptr;

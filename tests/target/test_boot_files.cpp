@@ -2,14 +2,18 @@
 // write them: UTF-16LE with its mark, UTF-8 with and without one, REGEDIT4 in
 // code page 1252, several files with their own headers. A bad file boots
 // nothing, and the message names the file and its line.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qio/platform/registry.h"
@@ -190,6 +194,24 @@ TEST_F(BootFiles, FilesThatCannotBeReadBootNothing) {
   EXPECT_NE(std::string(qio_target_last_message()).find("is a directory"), std::string::npos);
   EXPECT_EQ(BootFilesNamed({"/dev/null"}, 0), QIO_TARGET_E_FILE);
   EXPECT_NE(std::string(qio_target_last_message()).find("not a regular file"), std::string::npos);
+  // A named pipe nobody writes to is refused at once, not waited on for ever.
+  const std::string pipe = dir_ + "pipe.reg";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  auto refused = std::async(std::launch::async, [&] {
+    QioTarget* target = nullptr;
+    const char* const paths[] = {pipe.c_str()};
+    const int status = qio_target_boot_files(paths, 1, 0, &target);
+    return std::make_pair(status, std::string(qio_target_last_message()));
+  });
+  const bool prompt = refused.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  if (!prompt) {  // let the hanging boot go on, so that the test ends
+    const int writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+  }
+  EXPECT_TRUE(prompt) << "the boot waited for a writer on the pipe";
+  const auto [status, message] = refused.get();
+  EXPECT_EQ(status, QIO_TARGET_E_FILE);
+  EXPECT_NE(message.find(pipe + ": is not a regular file"), std::string::npos) << message;
   if (::geteuid() != 0) {
     const std::string locked = File("locked.reg", Board(0, "300", "5"));
     ASSERT_EQ(::chmod(locked.c_str(), 0), 0);

@@ -92,6 +92,26 @@ TEST_F(HarnessTest, BootsShipsBaseKeysAndShutsDown) {
   EXPECT_EQ(qio_target_export_registry(target, nullptr, 0, nullptr), QIO_TARGET_E_STATE);
 }
 
+TEST_F(HarnessTest, PointersOfEarlierBootsStayRefusedAfterLaterBoots) {
+  // A component that kept the pointer of a target shut down earlier must not
+  // reach the target booted since, whatever address the new one got.
+  std::vector<QioTarget*> earlier;
+  for (int boot = 0; boot < 12; ++boot) {
+    QioTarget* target = nullptr;
+    ASSERT_EQ(qio_target_boot_ex(nullptr, boot % 2 == 0 ? 0u : QIO_TARGET_BARE | QIO_TARGET_NO_BOARDS, &target),
+              QIO_TARGET_OK)
+        << qio_target_last_message();
+    for (QioTarget* old : earlier) {
+      EXPECT_EQ(qio_target_export_registry(old, nullptr, 0, nullptr), QIO_TARGET_E_STATE) << "boot " << boot;
+      EXPECT_EQ(qio_target_now_ns(old), 0u);
+      EXPECT_EQ(qio_target_board(old, 0x300), nullptr);
+    }
+    EXPECT_EQ(qio_target_current(), target);
+    EXPECT_EQ(qio_target_shutdown(target), QIO_TARGET_OK) << qio_target_last_message();
+    earlier.push_back(target);
+  }
+}
+
 TEST_F(HarnessTest, SecondBootIsRefusedAndTheFirstGoesOn) {
   QioTarget* first = Boot(kTestDriver);
   QioTarget* second = reinterpret_cast<QioTarget*>(&first);

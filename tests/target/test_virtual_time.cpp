@@ -152,6 +152,27 @@ TEST_F(VirtualTimeTest, AThreadThatSleepsWithTheOsIsReportedByName) {
   EXPECT_STREQ(qio_target_last_message(), "");
 }
 
+TEST_F(VirtualTimeTest, ASleepCutShortByShutdownIsNotReportedAsDone) {
+  int slept = -1;
+  std::string message;
+  std::atomic<bool> entered{false};
+  std::thread sleeper([&] {
+    qio_target_now_ns(target_);  // holds the clock from here until it sleeps
+    entered = true;
+    slept = qio_target_sleep(target_, 4000);
+    message = qio_target_last_message();
+  });
+  qio_target_detach_thread();
+  while (!entered) std::this_thread::yield();
+  ASSERT_EQ(qio_target_sleep(target_, 10), QIO_TARGET_OK);  // runs once the sleeper waits on the clock
+  ASSERT_EQ(qio_target_shutdown(target_), QIO_TARGET_OK) << qio_target_last_message();
+  target_ = nullptr;
+  qio_target_detach_thread();
+  sleeper.join();
+  EXPECT_EQ(slept, QIO_TARGET_E_STATE) << "the clock stopped 3990 virtual ms before the sleep's end";
+  EXPECT_NE(message.find("qio_target_sleep: the target was shut down"), std::string::npos) << message;
+}
+
 TEST(VirtualTimeBoot, TheFlagWorksForTextAndFilesAndShutdownReturnsToRealTime) {
   const std::string file = ::testing::TempDir() + "virtual-time-test.reg";
   std::ofstream(file) << "REGEDIT4\n";
