@@ -32,6 +32,21 @@ inline const char* const kBoardRegistry = R"(REGEDIT4
 "DigPortCfg"=hex:00,00,00
 )";
 
+// A second board at 0x340 as device 1, on interrupt line `irq`, with the
+// port directions `digPortCfg` (a hex list such as "01,00,00").
+inline std::string SecondBoardKey(unsigned irq, const char* digPortCfg) {
+  return std::string(R"(
+[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\ZQS5162S1]
+"Prefix"="Q62"
+"Dll"="Zqs5162s.dll"
+"Order"=dword:1
+"DeviceIndex"=dword:1
+"IoBase"=dword:340
+"IoLen"=dword:40
+"Irq"=dword:)") +
+         std::to_string(irq) + "\n\"TimerClock\"=dword:14\n\"DigPortCfg\"=hex:" + digPortCfg + "\n";
+}
+
 // Boots on the virtual clock unless a test overrides BootFlags(): waits take
 // no real time and what the board shows at an instant is exact.
 class BoardTest : public ::testing::Test {

@@ -12,20 +12,7 @@ namespace {
 
 class SharedIrqTest : public BoardTest {
  protected:
-  std::string ExtraRegistry() const override {
-    return R"(
-[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\ZQS5162S1]
-"Prefix"="Q62"
-"Dll"="Zqs5162s.dll"
-"Order"=dword:1
-"DeviceIndex"=dword:1
-"IoBase"=dword:340
-"IoLen"=dword:40
-"Irq"=dword:5
-"TimerClock"=dword:14
-"DigPortCfg"=hex:00,00,00
-)";
-  }
+  std::string ExtraRegistry() const override { return SecondBoardKey(5, "00,00,00"); }
 
   void ExpectDiEvent(std::uint32_t handle, QioSimBoard* board) {
     ASSERT_EQ(qio_sim_set_di(board, 0, 0x00), QIO_TARGET_OK);

@@ -17,20 +17,7 @@ namespace {
 
 class TwoBoardTest : public BoardTest {
  protected:
-  std::string ExtraRegistry() const override {
-    return R"(
-[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\ZQS5162S1]
-"Prefix"="Q62"
-"Dll"="Zqs5162s.dll"
-"Order"=dword:1
-"DeviceIndex"=dword:1
-"IoBase"=dword:340
-"IoLen"=dword:40
-"Irq"=dword:7
-"TimerClock"=dword:14
-"DigPortCfg"=hex:01,00,00
-)";
-  }
+  std::string ExtraRegistry() const override { return SecondBoardKey(7, "01,00,00"); }
 
   void SetUp() override {
     BoardTest::SetUp();
