@@ -145,35 +145,39 @@ RegistryEntry DwordEntry(const char* name, std::uint32_t& value) {
   return {name, platform::kRegDword, sizeof value, &value};
 }
 
-// Both are never destroyed: a board may be released by a shutdown at the
-// process's exit, after the statics of this module would have gone.
-std::mutex& RegistrationMutex() {
-  static auto* mutex = new std::mutex;
-  return *mutex;
-}
-
-// The records of the running boards; guarded by RegistrationMutex().
-std::vector<const DeviceContext*>& RunningBoards() {
-  static auto* boards = new std::vector<const DeviceContext*>;
-  return *boards;
-}
+// The records of the running boards, in slots of a fixed table: nothing is
+// allocated (a start cannot fail for it) and nothing needs destroying, so a
+// board released late at the process's exit still finds the table. Guarded by
+// gRegistrationMutex. A board holds one number, and numbers go up to
+// kMaxDeviceNumber.
+constinit std::mutex gRegistrationMutex;
+constinit std::array<const DeviceContext*, protocol::kMaxDeviceNumber + 1> gRunningBoards{};
 
 bool NumberHeld(int number) {
-  for (const DeviceContext* board : RunningBoards()) {
-    if (board->deviceNumber == number) return true;
+  for (const DeviceContext* board : gRunningBoards) {
+    if (board != nullptr && board->deviceNumber == number) return true;
   }
   return false;
 }
 
 }  // namespace
 
-std::unique_lock<std::mutex> LockRegistration() { return std::unique_lock<std::mutex>(RegistrationMutex()); }
+std::unique_lock<std::mutex> LockRegistration() { return std::unique_lock<std::mutex>(gRegistrationMutex); }
 
-void HoldDeviceNumber(const DeviceContext* ctx) { RunningBoards().push_back(ctx); }
+void HoldDeviceNumber(const DeviceContext* ctx) {
+  for (const DeviceContext*& slot : gRunningBoards) {
+    if (slot == nullptr) {
+      slot = ctx;
+      return;
+    }
+  }
+}
 
 void ReleaseDeviceNumber(const DeviceContext* ctx) {
-  std::scoped_lock lock(RegistrationMutex());
-  std::erase(RunningBoards(), ctx);
+  std::scoped_lock lock(gRegistrationMutex);
+  for (const DeviceContext*& slot : gRunningBoards) {
+    if (slot == ctx) slot = nullptr;
+  }
 }
 
 bool AccessRegistry(std::string_view keyPath, std::span<RegistryEntry> table, RegistryMode mode) {
