@@ -143,6 +143,11 @@ struct DeviceContext {
   // Moved on by every reset that ends counter n's function: a start or a
   // measurement pass that began before it may no longer touch the board.
   std::array<std::atomic<std::uint32_t>, kCounters> claimEpoch{};
+  // Resets of counter n under way (between their first and last lock, while
+  // they wait for the measurement threads to leave): no function may take
+  // block n in that window, or the reset's end would leave it marked idle
+  // with the function still running.
+  std::array<std::atomic<std::uint32_t>, kCounters> resetsUnderWay{};
   // Terminal-count interrupt bits that the engine's running functions need
   // in the interrupt-enable register: bit n for event counting on counter n,
   // bit 0 for the prescaler of a counted PWM. Removed only by that counter's

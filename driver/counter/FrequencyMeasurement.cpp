@@ -374,6 +374,9 @@ std::uint32_t StartFrequencyMeasurement(DeviceContext& ctx, unsigned n, std::uin
   bool fresh = false;
   {
     DeviceLock lock(ctx.lock);
+    // A reset of the counter is under way: its measurement is ending, and a
+    // start that joined it now would run on after the reset marks it idle.
+    if (ctx.resetsUnderWay[n].load() != 0) return kDriverCodeBusy;
     const CounterFunction function = ctx.counterFunction[n].load();
     if (function != CounterFunction::kFrequency) {
       // The measurement takes counter n and its partner block n + 1.

@@ -32,7 +32,7 @@ bool ClaimHoldsLocked(const DeviceContext& ctx, const Claim& claim) {
 // ---- blocks ----
 
 bool BlockFreeLocked(const DeviceContext& ctx, unsigned b) {
-  if (ctx.counterFunction[b].load() != CounterFunction::kIdle) return false;
+  if (ctx.counterFunction[b].load() != CounterFunction::kIdle || ctx.resetsUnderWay[b].load() != 0) return false;
   return b == 0 || ctx.pairGateInUse[b - 1].load() == 0;
 }
 

@@ -142,11 +142,17 @@ std::uint32_t ResetCounter(DeviceContext& ctx, std::uint16_t n) {
     scope = ScopeOfResetLocked(ctx, n);
     ctx.claimEpoch[n].fetch_add(1);
     for (unsigned i = 0; i < scope.count; ++i) ctx.claimEpoch[scope.linked[i]].fetch_add(1);
+    // A start that came now would claim a block that the end of this reset
+    // marks idle, and run on unseen: the blocks stay taken until then.
+    ctx.resetsUnderWay[n].fetch_add(1);
+    for (unsigned i = 0; i < scope.count; ++i) ctx.resetsUnderWay[scope.linked[i]].fetch_add(1);
   }
   // Every measurement thread of the board leaves (the wait is outside the lock).
   StopMeasurementWorkers(ctx);
 
   DeviceLock lock(ctx.lock);
+  ctx.resetsUnderWay[n].fetch_sub(1);
+  for (unsigned i = 0; i < scope.count; ++i) ctx.resetsUnderWay[scope.linked[i]].fetch_sub(1);
   ResetCounterLocked(ctx, n, false);
   for (unsigned i = 0; i < scope.count; ++i) ResetCounterLocked(ctx, scope.linked[i], true);
   // Removes the terminal-count interrupts of the counters reset.

@@ -130,6 +130,29 @@ TEST_P(EngineRaces, AFrequencyStartCutShortByAResetLeavesNoMeasurementBehind) {
   }
 }
 
+// A start that comes while a reset waits for the measurement threads to
+// leave finds the blocks still taken: otherwise the reset's end would mark
+// them idle while the new measurement and its gate thread ran on unseen.
+TEST_P(EngineRaces, AStartWhileAResetWaitsForTheThreadsTakesNothing) {
+  Input(0, 20'000.0);
+  const std::size_t threadsBefore = platform::LiveThreadCount();
+  for (int round = 0; round < 4; ++round) {
+    ASSERT_EQ(FreqStart(0, 0).result, 1);
+    platform::Sleep(10);  // the 1 s gate thread runs
+    ServiceThread reset("reset", [&] { EXPECT_EQ(Reset(0).result, 1); });
+    ServiceThread start("start", [&] { FreqStart(0, 0); });
+    reset.Join();
+    start.Join();
+    platform::Sleep(5);
+    const bool owned = Owned(0);
+    const std::size_t expected = threadsBefore + (owned ? 1u : 0u);
+    EXPECT_EQ(SettledThreadCount(expected), expected) << "round " << round;
+    EXPECT_EQ(Owned(1), owned) << "round " << round;
+    ASSERT_EQ(Reset(0).result, 1);
+    EXPECT_EQ(SettledThreadCount(threadsBefore), threadsBefore);
+  }
+}
+
 TEST_P(EngineRaces, ConcurrentFrequencyStartsRunOneMeasurement) {
   Input(0, 20'000.0);
   const std::size_t threadsBefore = platform::LiveThreadCount();
