@@ -104,6 +104,13 @@ class DeviceTable {
     return entries_.size();
   }
 
+  // Signals the close event of every open device: a CheckEvent in progress
+  // returns the device-closed type.
+  void SignalCloses() {
+    std::scoped_lock lock(mutex_);
+    for (const auto& entry : entries_) platform::SetEvent(entry->CloseEvent());
+  }
+
  private:
   std::shared_ptr<DeviceEntry> FindByHandleLocked(std::uint32_t handle) {
     const std::uint32_t field = handle & kSlotMask;
@@ -121,12 +128,23 @@ class DeviceTable {
   std::vector<std::size_t> freeSlots_;
 };
 
+void EndWaitsAtShutdown();
+
 DeviceTable& Table() {
   // Never destroyed: unloading the library does not close open devices, and
   // a late call from another thread must still find a table.
-  static DeviceTable* table = new DeviceTable;
+  static DeviceTable* table = [] {
+    auto* made = new DeviceTable;
+    platform::AddShutdownHook(EndWaitsAtShutdown);
+    return made;
+  }();
   return *table;
 }
+
+// The target shuts down with devices still open: the threads that wait in
+// CheckEvent on them would otherwise wait out their whole time-out (an
+// endless one for ever), as the drivers and their events are gone.
+void EndWaitsAtShutdown() { Table().SignalCloses(); }
 
 void CloseHandleOnce(platform::Handle& handle) {
   if (handle != platform::kNullHandle) platform::CloseHandle(handle);

@@ -3,6 +3,8 @@
 // Raw accesses are bounded by the port window of the device's settings: an
 // offset above "IoPortCount" is refused here with the plain code 10; an
 // offset equal to it passes and is left to the driver's own window check.
+#include <mutex>
+
 #include "DeviceTable.h"
 #include "ExportGuard.h"
 #include "Requests.h"
@@ -57,6 +59,10 @@ extern "C" ZQS5162_API uint32_t DioSetPortMode(uint32_t h, uint16_t Port, uint16
     const std::uint32_t base = ErrorBase(entry->deviceNumber);
     if (Port >= InputPorts(*entry->settings.features)) return base + kLowRange;
     if (!DirectionAllowed(Port, Direction)) return base + kLowArgument;
+    // The codes of all ports are read back and written whole: under the
+    // device's output lock, so that modes set at once for different ports
+    // from several threads do not undo each other.
+    std::scoped_lock output(entry->outputLock);
     std::uint8_t codes[3] = {};
     const std::uint32_t read = ReadDirectionCodes(*entry, codes);
     if (read != kSuccess) return read;

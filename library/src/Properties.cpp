@@ -1,6 +1,7 @@
 // Numbered properties: constants of the board family, the device's settings,
 // and the DIO output masks that are read from and written to the driver's
 // direction codes.
+#include <mutex>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -169,6 +170,7 @@ extern "C" ZQS5162_API uint32_t DeviceSetProperty(uint32_t DriverHandle, uint16_
       if (!code || !DirectionAllowed(p, *code)) return base + kLowArgument;
       codes[p] = *code;
     }
+    std::scoped_lock output(entry->outputLock);
     return WriteDirectionCodes(*entry, codes);
   });
 }

@@ -2,6 +2,8 @@
 // Drivers\BuiltIn, gives each instance an active key and a stream name, and
 // unloads them all at shutdown.
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <optional>
@@ -411,6 +413,26 @@ std::size_t DeviceManagerStop(std::vector<std::string>* messages) {
 }
 
 void DeviceManagerStop() { DeviceManagerStop(nullptr); }
+
+namespace {
+
+constinit std::array<std::atomic<void (*)()>, 8> gShutdownHooks{};
+
+}  // namespace
+
+void AddShutdownHook(void (*hook)()) {
+  if (hook == nullptr) return;
+  for (auto& slot : gShutdownHooks) {
+    void (*expected)() = nullptr;
+    if (slot.load() == hook || slot.compare_exchange_strong(expected, hook) || expected == hook) return;
+  }
+}
+
+void RunShutdownHooks() {
+  for (auto& slot : gShutdownHooks) {
+    if (void (*hook)() = slot.load()) hook();
+  }
+}
 
 void DeviceManagerPowerDown() {
   auto& state = detail::State();

@@ -68,6 +68,8 @@ void RetireLocked(QioTarget* target) {
 // held by the caller.
 int ShutdownLocked(QioTarget* target, std::string* message) {
   std::vector<std::string> messages;
+  // The application's waits on devices it left open end first, as closed.
+  pf::RunShutdownHooks();
   const std::size_t kept = pf::DeviceManagerStop(&messages);
   UnplugAllBoardsLocked(*target);
   pf::InterruptResetAll();

@@ -1,6 +1,7 @@
 // Digital I/O, directions and raw registers end to end on the simulated board.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -100,6 +101,28 @@ TEST_F(BoardDioRealTime, WritesOfDifferentLinesFromSeveralThreadsAreNotLost) {
   std::uint8_t pins = 0;
   ASSERT_EQ(qio_sim_get_pins(board_, 0, &pins), QIO_TARGET_OK);
   EXPECT_EQ(pins, 0xFF);
+}
+
+// Threads that set the modes of different ports at once: no thread's mode is
+// undone by another's (each port has one writer, which reads its own mode
+// back after every change).
+TEST_F(BoardDioRealTime, ModesOfDifferentPortsSetAtOnceAreNotLost) {
+  constexpr int kRounds = 1000;
+  std::atomic<int> lost{0};
+  std::vector<std::thread> setters;
+  for (std::uint16_t port = 0; port < 2; ++port) {
+    setters.emplace_back([this, port, &lost] {
+      for (int round = 0; round < kRounds; ++round) {
+        const std::uint16_t mode = round % 2 == 0 ? ZQS_DIR_OUTPUT : ZQS_DIR_INPUT;
+        ASSERT_EQ(DioSetPortMode(handle_, port, mode), ZQS_SUCCESS);
+        std::uint16_t codes[3] = {};
+        ASSERT_EQ(DioGetConfig(handle_, codes, 3), ZQS_SUCCESS);
+        if (codes[port] != mode) ++lost;
+      }
+    });
+  }
+  for (std::thread& setter : setters) setter.join();
+  EXPECT_EQ(lost.load(), 0);
 }
 
 TEST_F(BoardDioTest, WideWritesSpanThePortsThatExist) {

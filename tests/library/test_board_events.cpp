@@ -213,5 +213,37 @@ INSTANTIATE_TEST_SUITE_P(BothClocks, CountedRunEnd, ::testing::Values(0u, unsign
                            return std::string(clock.param != 0 ? "VirtualTime" : "RealTime");
                          });
 
+// A shutdown of the target with a device still open ends a CheckEvent in
+// progress on it as closed, instead of leaving it to its whole time-out.
+class ShutdownWithAnOpenDevice : public BoardTest {
+ protected:
+  unsigned BootFlags() const override { return 0; }
+};
+
+TEST_F(ShutdownWithAnOpenDevice, EndsAWaitInCheckEventAsClosed) {
+  std::atomic<std::uint32_t> result{~0u};
+  std::atomic<unsigned> type{0};
+  std::atomic<bool> returned{false};
+  std::thread waiter([&] {
+    std::uint16_t taken = 0;
+    result = CheckEvent(handle_, &taken, 20000);
+    type = taken;
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_FALSE(returned.load());
+  qio_target_shutdown(target_);
+  target_ = nullptr;
+  const auto begin = std::chrono::steady_clock::now();
+  waiter.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
+  EXPECT_EQ(result.load(), ZQS_SUCCESS);
+  EXPECT_EQ(type.load(), ZQS_EVENT_DEVICE_CLOSED);
+  // Later waits on the dead device do not wait either.
+  std::uint16_t again = 0;
+  ASSERT_EQ(CheckEvent(handle_, &again, 20000), ZQS_SUCCESS);
+  EXPECT_EQ(again, ZQS_EVENT_DEVICE_CLOSED);
+}
+
 }  // namespace
 }  // namespace qio::library::testing

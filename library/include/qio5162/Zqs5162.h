@@ -31,12 +31,15 @@
  *   All functions may be called from any thread. Opens and closes are
  *   serialised by the library. Calls on one handle from several threads each
  *   run as their own request; the read-modify-write writers (DioWritePort*,
- *   DioWriteBit, DioSetPortMode) are a read-back and a write with no lock
- *   between them, so concurrent writers of one port can overwrite each other.
+ *   DioWriteBit, DioSetPortMode) make their read-back and their write under
+ *   a lock of the open device, as do the whole-port writers, so that threads
+ *   writing different lines (or the modes of different ports) of one device
+ *   at once do not undo each other's changes.
  *   Several threads may block in CheckEvent on one device; the last
  *   DeviceClose wakes all of them with ZQS_EVENT_DEVICE_CLOSED and waits for
- *   them to leave before the device's handles are closed. A call made after
- *   the last close returns ZQS_ERROR_HANDLE.
+ *   them to leave before the device's handles are closed; a shutdown of the
+ *   hosted target with the device still open wakes them the same way. A call
+ *   made after the last close returns ZQS_ERROR_HANDLE.
  *
  * Hosted target
  *   In a process where no hosted target has been booted (see target.h), the

@@ -51,6 +51,13 @@ QIO_PLATFORM_API void DeviceManagerStop();
 // unloaded (its code may still be running); returns the number of such.
 QIO_PLATFORM_API std::size_t DeviceManagerStop(std::vector<std::string>* messages);
 
+// Functions that a module outside the drivers (the user-mode library) gives
+// the system to run when it shuts down, before the drivers stop: there it
+// ends the waits of its callers on the objects it handed out. Up to eight;
+// adding one twice keeps one. Nothing is allocated.
+QIO_PLATFORM_API void AddShutdownHook(void (*hook)());
+QIO_PLATFORM_API void RunShutdownHooks();
+
 // System suspend and resume: XXX_PowerDown for each loaded device that has
 // it (last loaded first), XXX_PowerUp in load order.
 QIO_PLATFORM_API void DeviceManagerPowerDown();
