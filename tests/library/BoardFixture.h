@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,32 +20,25 @@ namespace qio::library::testing {
 
 inline constexpr std::uint16_t kBoardBase = 0x300;
 
-inline const char* const kBoardRegistry = R"(REGEDIT4
-[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\ZQS5162S0]
-"Prefix"="Q62"
-"Dll"="Zqs5162s.dll"
-"Order"=dword:0
-"DeviceIndex"=dword:0
-"IoBase"=dword:300
-"IoLen"=dword:40
-"Irq"=dword:5
-"TimerClock"=dword:14
-"DigPortCfg"=hex:00,00,00
-)";
+// The registry key of board `index` (device `index`) at I/O base `ioBase`,
+// on interrupt line `irq`, with the port directions `digPortCfg` (a hex list
+// such as "01,00,00").
+inline std::string BoardKey(unsigned index, unsigned ioBase, unsigned irq, const char* digPortCfg) {
+  char base[8];
+  std::snprintf(base, sizeof base, "%X", ioBase);
+  const std::string n = std::to_string(index);
+  return "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\ZQS5162S" + n + "]\n\"Prefix\"=\"Q62\"\n\"Dll\"=\"Zqs5162s.dll\"\n" +
+         "\"Order\"=dword:" + n + "\n\"DeviceIndex\"=dword:" + n + "\n\"IoBase\"=dword:" + base +
+         "\n\"IoLen\"=dword:40\n\"Irq\"=dword:" + std::to_string(irq) + "\n\"TimerClock\"=dword:14\n\"DigPortCfg\"=hex:" +
+         digPortCfg + "\n";
+}
 
-// A second board at 0x340 as device 1, on interrupt line `irq`, with the
-// port directions `digPortCfg` (a hex list such as "01,00,00").
+// The board at 0x300, IRQ 5, all ports inputs.
+inline const std::string kBoardRegistry = "REGEDIT4\n" + BoardKey(0, kBoardBase, 5, "00,00,00");
+
+// A second board at 0x340 as device 1, on interrupt line `irq`.
 inline std::string SecondBoardKey(unsigned irq, const char* digPortCfg) {
-  return std::string(R"(
-[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\ZQS5162S1]
-"Prefix"="Q62"
-"Dll"="Zqs5162s.dll"
-"Order"=dword:1
-"DeviceIndex"=dword:1
-"IoBase"=dword:340
-"IoLen"=dword:40
-"Irq"=dword:)") +
-         std::to_string(irq) + "\n\"TimerClock\"=dword:14\n\"DigPortCfg\"=hex:" + digPortCfg + "\n";
+  return "\n" + BoardKey(1, 0x340, irq, digPortCfg);
 }
 
 // Boots on the virtual clock unless a test overrides BootFlags(): waits take

@@ -86,7 +86,7 @@ TEST(DriverStateBootTest, AfterBootNothingIsOpenOrProgrammed) {
 
 TEST(DriverStateBootTest, RefusesWhatItCannotAnswer) {
   QioTarget* target = nullptr;
-  ASSERT_EQ(qio_target_boot(kBoardRegistry, &target), QIO_TARGET_OK) << qio_target_last_message();
+  ASSERT_EQ(qio_target_boot(kBoardRegistry.c_str(), &target), QIO_TARGET_OK) << qio_target_last_message();
   QioDriverState state;
   std::memset(&state, 0, sizeof state);
   state.size = 4;
